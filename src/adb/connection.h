@@ -1,0 +1,24 @@
+// The one TCP connection to the local ADB server: connect with a time limit, move
+// exact byte counts (each wait bounded), count pending bytes, release.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr uint16_t kAdbPort = 5037;
+constexpr uint32_t kAdbTimeoutMs = 15000;   // every network wait
+constexpr size_t kSerialSize = 256;         // /d value, terminator included
+
+struct AdbConnection {
+    uint32_t localOnly;          // /e: select the transport with host:transport-local
+    char serial[kSerialSize];    // /d: device serial, empty when not given
+    OsNetState net;              // socket and, on Windows, the two events and I/O record
+};
+
+bool adbConnect(AdbConnection* conn);                                // never raises
+void adbSendAll(AdbConnection* conn, const void* data, uint32_t count);  // raises ERR_ADB_SEND
+void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count);   // raises ERR_ADB_NO_RESPONSE
+uint32_t adbBytesAvailable(AdbConnection* conn);
+void adbRelease(AdbConnection* conn);

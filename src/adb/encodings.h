@@ -1,0 +1,20 @@
+// Conversions between the host's UTF-16 names and FILETIME times and the device's
+// UTF-8 names and 32-bit Unix seconds, with the six rounding modes of a reduction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull; // 1970-01-01 as FILETIME
+constexpr uint64_t kFileTimePerSecond = 10000000ull;
+
+// Encodes each UTF-16 unit by itself (surrogate halves become three bytes each);
+// writes at most capacity - 1 bytes and a terminator; returns where it stopped.
+const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity);
+// Decodes UTF-8 (0xFFFF for a bad byte, low 16 bits of a four-byte sequence);
+// never reads past the terminator.
+void utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
+// False for 0 seconds (out untouched).
+bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
+// False for a mode above 5 (out untouched), false with out = 0 before 1970.
+bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode);

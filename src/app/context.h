@@ -1,0 +1,48 @@
+// The one record of a run: heap, connection, roots, the two top nodes, pattern
+// lists, options, output grouping and counters. main owns it; every step takes it.
+#pragma once
+
+#include <cstdint>
+
+#include "adb/connection.h"
+#include "support/heap.h"
+#include "sync/filetree.h"
+#include "sync/patterns.h"
+#include "sync/status.h"
+
+constexpr size_t kRootChars = 1024;   // each root, UTF-16, terminator included
+
+// ListMask: bit n lists status n; two control bits above them.
+constexpr uint32_t kListOneSidedBlocks = 0x80000;  // one-sided entries in blocks of their own
+constexpr uint32_t kListSummary = 0x100000;        // the summary of counts
+constexpr uint32_t kListDefault = 0x78030;         // conflicts and copies
+
+// CopyFlags: bits 0..2 the device side (/a), 3..5 the host side (/h).
+constexpr uint32_t kCopyUpdateAndroid = 0x01;
+constexpr uint32_t kCopyCreateAndroid = 0x02;
+constexpr uint32_t kCopyDirsAndroid = 0x04;
+constexpr uint32_t kCopyUpdateHost = 0x08;
+constexpr uint32_t kCopyCreateHost = 0x10;
+constexpr uint32_t kCopyDirsHost = 0x20;
+
+struct SyncContext {
+    PrivateHeap heap;
+    AdbConnection conn;
+    char16_t hostRoot[kRootChars];
+    char16_t altRoot[kRootChars];       // newer device files are written below it
+    FileNode hostTop;
+    char16_t androidRoot[kRootChars];   // begins with '/', no trailing '/'
+    FileNode androidTop;
+    PatternList* ignoreList;
+    PatternList* onlyList;
+    uint32_t timeRounding;              // rounding mode of every FILETIME reduction
+    uint32_t oneHourSame;               // times 3600 s apart count as equal
+    uint32_t copyFlags;
+    uint32_t recurse;
+    uint32_t listMask;
+    uint32_t printedAny;                // a line of the current block was written
+    uint32_t needBlankLine;             // the next line starts with an empty line
+    uint32_t statusCounts[kStatusCount];
+    uint64_t perfFrequency;             // counter ticks per second, read once
+    uint64_t copyStart;                 // counter at the start of the timed copy
+};

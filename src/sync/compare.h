@@ -1,0 +1,16 @@
+// Tree comparison: reads both trees as it descends, pairs children by name, gives
+// every node its status and counts it, with the marker file and the time rule.
+#pragma once
+
+#include <cstdint>
+
+struct SyncContext;
+struct FileNode;
+
+constexpr const char16_t* kMarkerName = u".notandrix";
+
+void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status);
+void compareTrees(SyncContext* context, FileNode* host, FileNode* device);
+void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device);
+int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame);
+bool hostHasMarker(SyncContext* context, FileNode* directory);

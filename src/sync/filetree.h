@@ -1,0 +1,49 @@
+// The file tree: one node per file or directory of either side, children kept in
+// one name order, the pre-order walk, and the path forms of a node.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct SyncContext;
+
+constexpr size_t kPathChars = 1024;      // UTF-16 path buffers, terminator included
+constexpr size_t kNarrowPathBytes = 1024; // narrow and UTF-8 path buffers
+constexpr size_t kNameOrderBytes = 256;  // UTF-8 prefix of a name that takes part in the order
+
+constexpr uint32_t kModeTypeMask = 0xF000;
+constexpr uint32_t kModeDirectory = 0x4000;
+constexpr uint32_t kModeFile = 0x8000;
+
+struct FileNode {
+    FileNode* parent;        // null for the two top nodes
+    FileNode* nextSibling;   // next child of the same directory in name order
+    FileNode* firstChild;
+    FileNode* partner;       // paired node of the other tree, set both ways
+    char16_t* name;          // null only for the top nodes
+    uint32_t mode;           // Unix-style; type bits 0xF000
+    uint32_t size;           // low 32 bits of the size
+    uint64_t mtime;          // FILETIME
+    int32_t order;           // position in the merged name order of its directory
+    int32_t status;          // NodeStatus
+    uint64_t fullSize;       // host nodes: the whole 64-bit size (pushed whole)
+};
+
+inline bool isDirectory(const FileNode* node) {
+    return (node->mode & kModeTypeMask) == kModeDirectory;
+}
+
+int compareNames(const char16_t* a, const char16_t* b);
+void insertChild(FileNode* directory, FileNode* node);
+FileNode* nextNode(const FileNode* node);
+
+// The path builders return false when the path does not fit its buffer: the node
+// is then unusable (a cut path would name a different file). The output holds a
+// visibly shortened form for messages.
+bool relativePath(const FileNode* node, char16_t separator, char16_t* out);
+bool hostPath(const SyncContext* context, const FileNode* node, char16_t* out);
+bool altPath(const SyncContext* context, const FileNode* node, char16_t* out);
+bool hostPathNarrow(const SyncContext* context, const FileNode* node, char* out);
+bool devicePath(const SyncContext* context, const FileNode* node, char* out);
+bool devicePathNarrow(const SyncContext* context, const FileNode* node, char* out);
+void displayPath(const FileNode* node, char* out);
