@@ -118,6 +118,7 @@ run_tool() {
             *) args+=("$a") ;;
         esac
     done
+    log_mark
     "${TOOL[@]}" "${args[@]}" >"$WORK/out" 2>"$WORK/err" </dev/null
     RC=$?
 }
@@ -154,9 +155,18 @@ sim_stop() {
     fi
 }
 
-# The request log without what does not matter for order checks.
+# The request log, and the part of it written since log_mark.
 sim_log() {
     cat "$WORK/sim.log" 2>/dev/null
+}
+
+log_mark() {
+    LOG_MARK=$(sim_log | wc -l)
+}
+
+# The requests of the last run_tool.
+run_log() {
+    sim_log | tail -n +$((LOG_MARK + 1))
 }
 
 # ---------------------------------------------------------------------------
@@ -229,12 +239,6 @@ sline() {
     printf '%s%s' "${line:0:$((33 - ${#3}))}" "$3"
 }
 
-# Joins lines with the platform's line end; an empty argument is an empty line.
-lines() {
-    local l
-    for l in "$@"; do printf '%s%s' "$l" "$LE"; done
-}
-
 # Standard output with copy durations masked as " - T".
 masked_out() {
     sed -E 's/ - ([0-9]+ days?, )?[0-9]+(:[0-9]+)*\.[0-9]{3}(\r?)$/ - T\3/' "$WORK/out"
@@ -244,13 +248,15 @@ expect_rc() {
     [ "$RC" = "$1" ] || fail "exit code $RC, wanted $1 (stderr: $(head -c 300 "$WORK/err"))"
 }
 
-# expect_out TEXT: standard output, durations masked, byte for byte.
+# expect_out LINE...: standard output, durations masked, byte for byte; each
+# argument is one line (an empty one is an empty line), none means no output.
 expect_out() {
-    local got
+    local want="" got l
+    for l in "$@"; do want+=$l$LE; done
     got=$(masked_out; printf x)
-    if [ "${got%x}" != "$1" ]; then
+    if [ "${got%x}" != "$want" ]; then
         fail "standard output differs:"
-        diff <(printf '%s' "$1" | cat -A) <(printf '%s' "${got%x}" | cat -A) | sed 's/^/    /'
+        diff <(printf '%s' "$want" | cat -A) <(printf '%s' "${got%x}" | cat -A) | sed 's/^/    /'
     fi
 }
 
