@@ -213,6 +213,7 @@ bool pullFile(SyncContext* context, FileNode* node) {
     // Created at the first DATA record (or at DONE for an empty file), so a RECV that
     // the device refuses leaves neither a file nor new directories behind.
     PullTarget target;
+    uint64_t received = 0;
     for (;;) {
         unsigned char id[4];
         adbReceiveAll(conn, id, 4);
@@ -227,6 +228,7 @@ bool pullFile(SyncContext* context, FileNode* node) {
                 adbReceiveAll(conn, transferBuffer, piece);
                 if (!osWriteFile(target.file, transferBuffer, piece)) return false;
                 length -= piece;
+                received += piece;
             }
         } else if (sameId(id, "DONE")) {
             dropBytes(conn, length);
@@ -236,6 +238,9 @@ bool pullFile(SyncContext* context, FileNode* node) {
         }
     }
 
+    // A file whose length is not the one the device listed (a record after DONE of
+    // an earlier pull, a cut transfer) must not replace anything.
+    if (static_cast<uint32_t>(received) != node->size) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     if (!target.created) openPullTarget(&target, targetPath);
     osSetFileTime(target.file, node->mtime);   // a file without the device time is still whole
     osCloseFile(target.file);

@@ -164,8 +164,15 @@ log_mark() {
     LOG_MARK=$(sim_log | wc -l)
 }
 
-# The requests of the last run_tool.
+# The requests of the last run_tool. adbsim may still be writing the last lines
+# when the tool has ended, so wait until the log stops growing.
 run_log() {
+    local size=-1 i
+    for i in $(seq 1 30); do
+        [ "$size" = "$(stat -c %s "$WORK/sim.log" 2>/dev/null)" ] && break
+        size=$(stat -c %s "$WORK/sim.log" 2>/dev/null)
+        sleep 0.05
+    done
     sim_log | tail -n +$((LOG_MARK + 1))
 }
 
