@@ -267,14 +267,30 @@ expect_out() {
     fi
 }
 
+# expect_out_raw TEXT: standard output byte for byte (an unfinished copy line).
+expect_out_raw() {
+    local got
+    got=$(masked_out; printf x)
+    if [ "${got%x}" != "$1" ]; then
+        fail "standard output differs:"
+        diff <(printf '%s' "$1" | cat -A) <(printf '%s' "${got%x}" | cat -A) | sed 's/^/    /'
+    fi
+}
+
+# expect_err_raw TEXT: standard error byte for byte, whatever the platform.
+expect_err_raw() {
+    local got
+    got=$(cat "$WORK/err"; printf x)
+    if [ "${got%x}" != "$1" ]; then
+        fail "standard error differs:"
+        diff <(printf '%s' "$1" | cat -A) <(printf '%s' "${got%x}" | cat -A) | sed 's/^/    /'
+    fi
+}
+
 # expect_err TEXT: standard error byte for byte; TEXT is one message with its line
 # end (Windows puts a line end before a message when the output is not a console).
 expect_err() {
-    local want=$1 got
+    local want=$1
     [ "$PLATFORM" = windows ] && [ -n "$want" ] && want=$LE$want
-    got=$(cat "$WORK/err"; printf x)
-    if [ "${got%x}" != "$want" ]; then
-        fail "standard error differs:"
-        diff <(printf '%s' "$want" | cat -A) <(printf '%s' "${got%x}" | cat -A) | sed 's/^/    /'
-    fi
+    expect_err_raw "$want"
 }
