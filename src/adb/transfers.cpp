@@ -26,9 +26,9 @@ namespace {
 constexpr uint32_t kRecordHeaderBytes = 8;       // id and 32-bit length
 constexpr uint32_t kDropBufferBytes = 4096;      // unwanted reply bytes are read in pieces of this
 constexpr uint32_t kModeSuffixBytes = 6;         // ",33279"
-// A device path plus its mode suffix must fit the request payload with room for a
-// terminator, so the longest device path that can be pushed has 1017 bytes.
-constexpr uint32_t kMaxSendPathBytes = kSyncPayloadBytes - 1 - kModeSuffixBytes;
+// A device path whose mode suffix would not fit the request payload is not pushed
+// (a request is never cut).
+constexpr uint32_t kMaxSendPathBytes = kSyncPayloadBytes - kModeSuffixBytes;
 constexpr uint32_t kMessageBytes = kNarrowPathBytes + 64;  // a skipped-path message
 
 

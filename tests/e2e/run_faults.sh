@@ -65,7 +65,7 @@ push_fixture
 sim_start "$D" --fault 'send=/sdcard/a.txt fail "bad\x01\x1b\ttext\ny\{300}"'
 run_tool -a host:"$H" sdcard
 expect_rc 2
-long=$(printf 'y%.0s' $(seq 1 245))
+long=$(printf 'y%.0s' $(seq 1 244))
 err_after_copy_line "Error \"bad??	text?$long\" from ADB"
 
 scenario "an OKAY text longer than 255 bytes is read and dropped"
@@ -183,7 +183,7 @@ if [ -r "$short" ] && [ "$(stat -L -c %s "$short")" -gt "$(wc -c <"$short")" ]; 
     run_tool -a -v host:"$H" sdcard
     expect_rc 9
     size=$(stat -L -c %s "$short"); time=$(stat -L -c %Y "$short")
-    expect_out_raw "$LE$(lline "->" "$(printf "%'d" "$size")" "$time" short.bin) - Can't copy to android$LE"
+    expect_out_raw "$LE$(lline "->" "$(thousands "$size")" "$time" short.bin) - Can't copy to android$LE"
     run_log | grep -q '^SEND /sdcard/z.txt' && fail "went on after the failed push"
     run_log | grep -q '^QUIT' && fail "QUIT after a failed push"
 else

@@ -116,13 +116,13 @@ expect_out "" "$(sline "  " "Dirs match" 3)" "$(sline "H " "Host dir only" 1)" \
     "$(sline "H>" "Host file newer" 2)" "$(sline "A>" "Android file newer" 1)"
 
 scenario "-i ignores matching files on both sides"
-run_tool -l -i '*.tmp' host:"$H" sdcard
+run_tool -l -i='*.tmp' host:"$H" sdcard
 expect_rc 0
 expect_out "" "$L_adir" "$L_anew" "$L_aonly" "$L_both" "$L_conf" "$L_conf2" "$L_hdir" \
     "$L_hnew" "$L_honly" "$L_ign" "$L_ign2" "$L_same"
 
 scenario "-o takes only matching files; the rest is ignored and counted"
-run_tool -q -v -as -o '*.txt' host:"$H" sdcard
+run_tool -q -v -as -o='*.txt' host:"$H" sdcard
 expect_rc 0
 expect_out "" "$(sline "  " "Dirs match" 3)" "$(sline "H " "Host dir only" 1)" \
     "$(sline "A " "Android dir only" 1)" "$(sline "H!" "Host dir conflict" 1)" \
@@ -179,7 +179,7 @@ expect_rc 2
 expect_err "The root \"/sdcard/odd.txt\" is not a directory$LE"
 
 scenario "a transport the server refuses ends the run with its text"
-run_tool -l -d nosuchdevice host:"$H" sdcard
+run_tool -l -d=nosuchdevice host:"$H" sdcard
 expect_rc 2
 expect_out
 expect_err "Error \"device 'nosuchdevice' not found\" from ADB$LE"

@@ -230,6 +230,11 @@ assert_tree() {
 # Expected output
 # ---------------------------------------------------------------------------
 
+# A number with ',' between groups of three digits.
+thousands() {
+    printf '%s' "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'
+}
+
 # Date column of a listing line for epoch seconds (UTC).
 ltime() { date -u -d "@$1" '+%Y-%m-%d %H:%M'; }
 
