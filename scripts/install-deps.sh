@@ -1,0 +1,24 @@
+#!/bin/bash
+# Installs what tandrix needs on Debian: "native" for the POSIX build and its tests,
+# "all" adds the MinGW-w64 cross compiler and Wine for the Windows build.
+# Does nothing when every package is already there.
+set -euo pipefail
+what=${1:-all}
+packages=(cmake g++ ninja-build googletest iproute2 util-linux)
+if [ "$what" = all ]; then
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
