@@ -416,7 +416,7 @@ exp > "$W/expect"; converse; same "scenario file"
 unsim
 
 # Bad fault specs are refused with a message and status 2.
-for spec in 'stat' 'nowhere fail x' 'stat fail x' 'stat boom' 'any close' 'stat#0 close' 'quit=/x close' \
+for spec in 'stat' 'transport fail x\{65536}' 'nowhere fail x' 'stat fail x' 'stat boom' 'any close' 'stat#0 close' 'quit=/x close' \
     'stat id ABC' 'list dent 1 2 3' 'recv fail "open' 'recv chunk 0' 'transport fail \q' 'stat stall soon'; do
     "$ADBSIM" --port 0 --fault "$spec" > /dev/null 2> "$W/stderr"
     status=$?
