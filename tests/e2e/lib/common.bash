@@ -164,15 +164,19 @@ log_mark() {
     LOG_MARK=$(sim_log | wc -l)
 }
 
-# The requests of the last run_tool. adbsim may still be writing the last lines
-# when the tool has ended, so wait until the log stops growing.
+# The requests of the last run_tool. adbsim may still be writing its last lines
+# when the tool has ended: once a connection was logged, wait for its CLOSE.
 run_log() {
-    local size=-1 i
-    for i in $(seq 1 30); do
-        [ "$size" = "$(stat -c %s "$WORK/sim.log" 2>/dev/null)" ] && break
-        size=$(stat -c %s "$WORK/sim.log" 2>/dev/null)
+    local i
+    for i in $(seq 1 100); do
+        log_since_mark | grep -q '^CONNECT' || break
+        log_since_mark | grep -q '^CLOSE' && break
         sleep 0.05
     done
+    log_since_mark
+}
+
+log_since_mark() {
     sim_log | tail -n +$((LOG_MARK + 1))
 }
 
