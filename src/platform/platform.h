@@ -50,6 +50,10 @@ size_t osNarrowToWide(const char* narrow, char16_t* out, size_t capacity);
 // Single-character upper-casing (CharUpperW on Windows; ASCII and Latin-1 on POSIX).
 char16_t osUpperChar(char16_t c);
 
+// True when `c` may appear in one host file name component. Never '/' or NUL; on
+// Windows also never '\\', any of : * ? " < > | or a control character.
+bool osValidNameChar(char16_t c);
+
 // ---------------------------------------------------------------------------
 // Process, faults and messages
 // ---------------------------------------------------------------------------
@@ -142,7 +146,7 @@ bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity,
 bool osStatPath(const char16_t* path, OsFileInfo* info);
 
 // One entry of a directory read. `name` is null when the host name cannot be
-// represented (POSIX: not valid UTF-8); `rawName` is its narrow form for messages.
+// represented (POSIX: not valid UTF-8); `rawName` is then its raw form for messages.
 struct OsDirEntry {
     const char16_t* name;
     const char* rawName;
