@@ -53,7 +53,7 @@ e2e_wine_setup() {
         if [ ! -f "$WINE_NET_PREFIX/.ready" ]; then
             rm -rf "$WINE_NET_PREFIX"
             if [ -d "$base" ]; then cp -a "$base" "$WINE_NET_PREFIX"; else
-                "${TOOL[0]}" "$WINE_NET_PREFIX" --init; fi
+                "${TOOL[0]}" "$WINE_NET_PREFIX" --init "$(. "$E2E_DIR/../wine-env.sh"; wine_arch_of "${TOOL[2]}")"; fi
             touch "$WINE_NET_PREFIX/.ready"
         fi
     ) 9>"$(dirname "$WORK")/wineprefix-net.lock"
