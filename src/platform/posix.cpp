@@ -378,7 +378,8 @@ CommandSource osCommandSource(int argc, char** argv) {
 
 bool osMapFile(const char* name, MappedFile* file) {
     *file = MappedFile{nullptr, 0, -1, -1};
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO without a writer must not hang; it is refused below.
+    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
