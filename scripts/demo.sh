@@ -48,6 +48,9 @@ put "$host/Private/.notandrix"       ""                     "2022-01-01 00:00 UT
 put "$host/Private/diary.txt"        "dear diary"           "2022-01-01 00:00 UTC"
 put "$device/sdcard/Private/other.txt" "not synced"         "2022-01-01 00:00 UTC"
 
+# Directories get a time of their own too (creating their entries moved it to now).
+find "$host" "$device" -type d -exec touch -d "2024-03-01 12:00 UTC" {} +
+
 show_tree() {   # a tree with sizes and times
     (cd "$1" && find . -mindepth 1 -type f -printf '%TY-%Tm-%Td %TH:%TM  %6s  %P\n' | LC_ALL=C sort -k4)
 }

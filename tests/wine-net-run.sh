@@ -3,18 +3,17 @@
 # wine-net-run.sh PREFIX PROGRAM ARGS... Wine's sockets are made by the wineserver,
 # so the program needs a wineserver of its own started here, in a prefix used only
 # for network tests (one at a time: the server's socket is reachable from every
-# namespace). "wine-net-run.sh PREFIX --init" prepares the prefix once.
+# namespace). "wine-net-run.sh PREFIX --init ARCH" prepares the prefix once.
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "$2" = "--init" ]; then
-  exec "$here/wine-run.sh" "$1" --init
+if [ "${2-}" = "--init" ]; then
+  exec "$here/wine-run.sh" "$@"
 fi
-export WINEPREFIX="$1"; shift
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
+. "$here/wine-env.sh"
+wine_setup "$1" "$2"
+shift
 wineserver -k 2>/dev/null   # a server left from elsewhere would own the sockets
 wineserver -w
-wine "$@"
+"$WINELOADER" "$@"
 status=$?
 wineserver -k 2>/dev/null
 wineserver -w

@@ -9,13 +9,19 @@
 struct SyncContext;
 struct FileNode;
 
-constexpr size_t kFullPathChars = 1024;  // full-path buffer of root normalisation
+// Full-path buffer of root normalisation: as long as a root, so a deep but valid
+// root is normalised rather than refused.
+constexpr size_t kFullPathChars = 1024;
 
 // Normalise a narrow root argument into a UTF-16 root of kRootChars. False when it
-// cannot be normalised (the output then stays empty).
+// cannot be normalised or does not fit (the output then stays empty).
 bool normaliseHostRoot(const char* argument, char16_t* out);
+// The full path of `in` with each existing component in its stored form (kPathChars
+// output); false, output untouched, when the full path has no drive or '/' root.
 bool trueCasePath(const char16_t* in, char16_t* out);
-void normaliseDeviceRoot(const char* argument, char16_t* out);
+bool normaliseDeviceRoot(const char* argument, char16_t* out);
+// The parent of a host path (kPathChars output): the root is its own parent, and a
+// path without separator has the empty parent.
 void parentDirectory(const char16_t* path, char16_t* out);
 bool isAsciiLetter(char16_t c);
 
@@ -28,5 +34,9 @@ OsFile createHostFile(const char16_t* path);
 // `tempPath`, kPathChars). Raises ERR_DIR_CREATE or ERR_FILE_CREATE.
 OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);
 
+// Fills mode, size, fullSize and mtime from the host entry; false when it cannot be
+// queried or its path does not fit.
 bool statHostNode(SyncContext* context, FileNode* node);
-void readHostDirectory(SyncContext* context, FileNode* directory);
+// Adds one child per entry, in name order. False, nothing added, when the directory
+// cannot be read or its path does not fit (it then reads as empty).
+bool readHostDirectory(SyncContext* context, FileNode* directory);

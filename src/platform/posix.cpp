@@ -111,8 +111,9 @@ char32_t decodeUtf8(const unsigned char* s, size_t* used) {
     return c;
 }
 
-// Upper-case mappings beyond ASCII: a range maps by a fixed offset, or (alternate)
-// pairs of upper then lower case letters starting at `first`.
+// Upper-case mappings beyond ASCII, as CharUpperW gives them: a range maps by a fixed
+// offset, or alternates upper and lower case letters. Letters whose capital does not
+// map back (micro sign, dotless i, long s, final sigma) stay, as they do there.
 struct UpperRange {
     char16_t first;
     char16_t last;     // last lower-case letter of the range
@@ -123,18 +124,14 @@ struct UpperRange {
 constexpr UpperRange kUpperRanges[] = {
     {0x00E0, 0x00FE, -0x20, false},   // Latin-1 à..þ (÷ excluded below)
     {0x00FF, 0x00FF, 0x79, false},    // ÿ -> Ÿ
-    {0x00B5, 0x00B5, 0x2E7, false},   // micro sign -> Greek capital mu
     {0x0101, 0x012F, 0, true},        // Latin Extended-A Ā ā .. Į į
-    {0x0131, 0x0131, -0xE8, false},   // dotless i -> I
     {0x0133, 0x0137, 0, true},        // Ĳ ĳ .. Ķ ķ
     {0x013A, 0x0148, 0, false},       // Ĺ ĺ .. Ň ň
     {0x014B, 0x0177, 0, true},        // Ŋ ŋ .. Ŷ ŷ
     {0x017A, 0x017E, 0, false},       // Ź ź .. Ž ž
-    {0x017F, 0x017F, -0x12C, false},  // long s -> S
     {0x03AC, 0x03AC, -0x26, false},   // ά -> Ά
     {0x03AD, 0x03AF, -0x25, false},   // έ ή ί
     {0x03B1, 0x03C1, -0x20, false},   // α..ρ
-    {0x03C2, 0x03C2, -0x1F, false},   // final sigma -> Σ
     {0x03C3, 0x03CB, -0x20, false},   // σ..ϋ
     {0x03CC, 0x03CC, -0x40, false},   // ό -> Ό
     {0x03CD, 0x03CE, -0x3F, false},   // ύ ώ
@@ -146,7 +143,7 @@ constexpr UpperRange kUpperRanges[] = {
     {0x04CF, 0x04CF, -0x0F, false},   // ӏ -> Ӏ
     {0x04D1, 0x052F, 0, true},        // Ӑ ӑ .. Ԯ ԯ
 };
-static_assert(sizeof(kUpperRanges) / sizeof(kUpperRanges[0]) == 24, "upper-case ranges");
+static_assert(sizeof(kUpperRanges) / sizeof(kUpperRanges[0]) == 20, "upper-case ranges");
 
 }  // namespace
 

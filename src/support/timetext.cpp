@@ -450,6 +450,8 @@ static void putToken(TextOut* text, const TimeToken* token, const TimeFields* fi
 int formatTimePattern(const uint64_t* time, uint32_t locale, const TimeZoneEntry* zone,
                       const char* pattern, char* out, size_t limit)
 {
+    if (!pattern)
+        pattern = "";
     if (equalsIgnoringCase(pattern, "iso8601") || equalsIgnoringCase(pattern, "iso-8601"))
         pattern = "yyyy-MM-ddTHH:mm:ssZ";
     else if (equalsIgnoringCase(pattern, "rfc1123") || equalsIgnoringCase(pattern, "rfc-1123"))

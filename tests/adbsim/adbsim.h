@@ -172,7 +172,7 @@ struct EntryInfo {
 };
 bool mapDevicePath(const Device& device, const std::string& path, std::string& hostPath);
 std::optional<EntryInfo> statEntry(const std::string& hostPath);  // lstat; nullopt when missing
-std::vector<std::string> listNames(const std::string& hostPath, ListOrder order, bool& opened);
+std::vector<std::string> listNames(const std::string& hostPath, ListOrder order);  // empty when unreadable
 int makeParentDirs(const std::string& hostPath);  // 0 or an errno value
 
 // requestlog.cpp

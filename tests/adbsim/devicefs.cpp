@@ -34,10 +34,9 @@ std::optional<EntryInfo> statEntry(const std::string& hostPath) {
 }
 
 // The names of a directory, "." and ".." first, the rest in the chosen order.
-std::vector<std::string> listNames(const std::string& hostPath, ListOrder order, bool& opened) {
+std::vector<std::string> listNames(const std::string& hostPath, ListOrder order) {
     std::vector<std::string> names;
     DIR* dir = opendir(hostPath.c_str());
-    opened = dir != nullptr;
     if (!dir) return names;
     while (dirent* entry = readdir(dir)) names.push_back(entry->d_name);
     closedir(dir);

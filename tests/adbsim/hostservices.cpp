@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kServerVersion = "0029";  // the version host:version reports
 constexpr int kLingerMs = 2000;                 // how long a closing connection is drained
 constexpr std::size_t kDrainBuffer = 65536;     // bytes per read while draining
+constexpr int kDrainPollMs = 100;               // how often the drain looks at the stop flag
 
 enum class HostResult { Continue, EnterSync, Close };
 
@@ -139,9 +140,9 @@ void closeGracefully(int fd) {
     static char sink[kDrainBuffer];
     for (int waited = 0; waited < kLingerMs && !stopRequested;) {
         pollfd p{fd, POLLIN, 0};
-        int n = poll(&p, 1, 100);
+        int n = poll(&p, 1, kDrainPollMs);
         if (n == 0) {
-            waited += 100;
+            waited += kDrainPollMs;
             continue;
         }
         if (n < 0 || recv(fd, sink, sizeof sink, 0) <= 0) break;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
         if (poll(&p, 1, kAcceptPollMs) <= 0) continue;
         int fd = accept(listener, nullptr, nullptr);
         if (fd < 0) continue;
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // statuses go out at once
         serveConnection(config, fd);
         if (config.once) break;
     }

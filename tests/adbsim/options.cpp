@@ -234,6 +234,9 @@ Fault parseFault(const std::string& spec) {
             break;
         }
     }
+    bool hostStep = fault.step == Step::Transport || fault.step == Step::Sync;
+    if (hostStep && fault.action == Action::Fail && fault.text.size() > kMaxHostText)
+        throw SpecError{"a host FAIL text has at most 65535 bytes"};
     if (fault.action == Action::DataLength && fault.count > UINT32_MAX) throw SpecError{"data-length is 32-bit"};
     if (fault.action == Action::DataAfterDone && fault.count > kMaxSyncData * 16)
         throw SpecError{"data-after-done is at most 1048576 bytes"};

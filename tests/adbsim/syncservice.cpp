@@ -73,18 +73,20 @@ void serveList(Session& session, const std::string& path) {
         sendBytes(session, plan.raw->data(), plan.raw->size());
         return;
     }
+    // The whole listing goes out in one write, as small records one by one would
+    // each wait for the network.
+    std::string reply;
     std::string hostPath;
     if (mapDevicePath(*session.device, path, hostPath)) {
-        bool opened = false;
-        for (const std::string& name : listNames(hostPath, session.config->listOrder, opened)) {
+        for (const std::string& name : listNames(hostPath, session.config->listOrder)) {
             auto info = statEntry(hostPath + "/" + name);
             if (!info) continue;  // gone since the directory was read
-            sendRecord(session, dentRecord("DENT", info->mode, info->size, info->time, name));
+            reply += dentRecord("DENT", info->mode, info->size, info->time, name);
         }
     }
-    for (const DentRecord& dent : plan.dents)
-        sendRecord(session, dentRecord("DENT", dent.mode, dent.size, dent.time, dent.name));
-    sendRecord(session, dentRecord("DONE", 0, 0, 0, ""));
+    for (const DentRecord& dent : plan.dents) reply += dentRecord("DENT", dent.mode, dent.size, dent.time, dent.name);
+    reply += dentRecord("DONE", 0, 0, 0, "");
+    sendRecord(session, reply);
 }
 
 // A failed SEND: like adbd, read and drop the rest of the transfer up to DONE

@@ -100,6 +100,8 @@ void pauseFor(Session& session, uint64_t milliseconds, bool forever) {
         char probe;
         ssize_t n = recv(session.fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n == 0) throw SessionEnd{"peer closed the connection"};
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            throw SessionEnd{std::string("recv: ") + std::strerror(errno)};
         uint64_t slice = forever ? kPollSliceMs : std::min<uint64_t>(kPollSliceMs, milliseconds - slept);
         usleep(useconds_t(slice * 1000));
         slept += slice;

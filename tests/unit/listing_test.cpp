@@ -415,12 +415,13 @@ TEST_F(ListResultsTest, BlockWithZeroCountersIsSkipped) {
 
 TEST_F(ListingTest, MergedWalkKeepsNameOrderAtEveryLevel) {
     REQUIRE_CAPTURE();
-    // host:   a/{p,q}  b  c/{m,n}      f  g/  h
+    // host:   a/{p,q}     c/{m,n}         f  g/  h
     // device:          b  c/{n,o,p}  d/{e}  g/  h (newer)
+    // A walk that compared `order` numbers across directories would take a/q and b
+    // for a pair (both 1) and lose b.
     FileNode* a = hostNode(host(), u"a", kDir);
     hostNode(a, u"p", kFile, 1);
     hostNode(a, u"q", kFile, 2);
-    hostNode(host(), u"b", kFile, 3);
     node(device(), u"b", kFile, 3);
     FileNode* cHost = hostNode(host(), u"c", kDir);
     FileNode* cDevice = node(device(), u"c", kDir);
@@ -447,7 +448,7 @@ TEST_F(ListingTest, MergedWalkKeepsNameOrderAtEveryLevel) {
               lines({"H                2020-07-06 14:45  a",
                      "H             1  2020-07-06 14:45  a/p",
                      "H             2  2020-07-06 14:45  a/q",
-                     "              3  2020-07-06 14:45  b",
+                     "A             3  2020-07-06 14:45  b",
                      "                 2020-07-06 14:45  c",
                      "H             4  2020-07-06 14:45  c/m",
                      "              5  2020-07-06 14:45  c/n",

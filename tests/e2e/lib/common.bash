@@ -53,7 +53,7 @@ e2e_wine_setup() {
         if [ ! -f "$WINE_NET_PREFIX/.ready" ]; then
             rm -rf "$WINE_NET_PREFIX"
             if [ -d "$base" ]; then cp -a "$base" "$WINE_NET_PREFIX"; else
-                "${TOOL[0]}" "$WINE_NET_PREFIX" --init; fi
+                "${TOOL[0]}" "$WINE_NET_PREFIX" --init "$(. "$E2E_DIR/../wine-env.sh"; wine_arch_of "${TOOL[2]}")"; fi
             touch "$WINE_NET_PREFIX/.ready"
         fi
     ) 9>"$(dirname "$WORK")/wineprefix-net.lock"
@@ -164,15 +164,19 @@ log_mark() {
     LOG_MARK=$(sim_log | wc -l)
 }
 
-# The requests of the last run_tool. adbsim may still be writing the last lines
-# when the tool has ended, so wait until the log stops growing.
+# The requests of the last run_tool. adbsim may still be writing its last lines
+# when the tool has ended: once a connection was logged, wait for its CLOSE.
 run_log() {
-    local size=-1 i
-    for i in $(seq 1 30); do
-        [ "$size" = "$(stat -c %s "$WORK/sim.log" 2>/dev/null)" ] && break
-        size=$(stat -c %s "$WORK/sim.log" 2>/dev/null)
+    local i
+    for i in $(seq 1 100); do
+        log_since_mark | grep -q '^CONNECT' || break
+        log_since_mark | grep -q '^CLOSE' && break
         sleep 0.05
     done
+    log_since_mark
+}
+
+log_since_mark() {
     sim_log | tail -n +$((LOG_MARK + 1))
 }
 

@@ -1,0 +1,335 @@
+// Host files and directories on POSIX. Paths arrive as UTF-16 and go to the system
+// as UTF-8 (surrogate pairs combined, a lone surrogate refused); names come back
+// strictly decoded, so a name that is not valid UTF-8 is reported, never mangled.
+//
+// Sections: path and name conversion; full path and lookup; directory read; files.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr size_t kNativePathBytes = 4096;    // UTF-8 form of a host path (PATH_MAX)
+constexpr size_t kNativeNameUnits = 512;     // UTF-16 form of one directory entry's name
+constexpr uint64_t kEpochFileTime = 116444736000000000ull;   // 1970-01-01 as FILETIME
+constexpr int64_t kUnitsPerSecond = 10000000;
+constexpr int64_t kSecondsLimit = 900000000000ll;   // keeps seconds * 10^7 inside 64 bits
+
+// UTF-16 to UTF-8 with pairs combined; false for a lone surrogate or no room.
+bool toNative(const char16_t* path, char* out, size_t capacity) {
+    size_t n = 0;
+    for (size_t i = 0; path[i] != 0; ++i) {
+        uint32_t c = path[i];
+        if (c >= 0xD800 && c < 0xDC00) {
+            uint32_t low = path[i + 1];
+            if (low < 0xDC00 || low >= 0xE000) return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c < 0xE000) {
+            return false;
+        }
+        unsigned char bytes[4];
+        size_t count;
+        if (c < 0x80) {
+            bytes[0] = static_cast<unsigned char>(c);
+            count = 1;
+        } else if (c < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            count = 2;
+        } else if (c < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            count = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            count = 4;
+        }
+        if (n + count + 1 > capacity) return false;
+        std::memcpy(out + n, bytes, count);
+        n += count;
+    }
+    out[n] = 0;
+    return true;
+}
+
+// Strict UTF-8 to UTF-16: overlong forms, encoded surrogates, values above U+10FFFF
+// and cut sequences are refused, as is a result without room.
+bool fromNative(const char* text, char16_t* out, size_t capacity) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    size_t n = 0;
+    while (*s != 0) {
+        uint32_t c;
+        int count;
+        uint32_t least;
+        if (*s < 0x80) {
+            c = *s;
+            count = 1;
+            least = 0;
+        } else if ((*s & 0xE0) == 0xC0) {
+            c = *s & 0x1Fu;
+            count = 2;
+            least = 0x80;
+        } else if ((*s & 0xF0) == 0xE0) {
+            c = *s & 0x0Fu;
+            count = 3;
+            least = 0x800;
+        } else if ((*s & 0xF8) == 0xF0) {
+            c = *s & 0x07u;
+            count = 4;
+            least = 0x10000;
+        } else {
+            return false;
+        }
+        for (int k = 1; k < count; ++k) {
+            if ((s[k] & 0xC0) != 0x80) return false;
+            c = (c << 6) | (s[k] & 0x3Fu);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
+        size_t units = c >= 0x10000 ? 2 : 1;
+        if (n + units + 1 > capacity) return false;
+        if (units == 2) {
+            out[n++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out[n++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out[n++] = static_cast<char16_t>(c);
+        }
+        s += count;
+    }
+    out[n] = 0;
+    return true;
+}
+
+uint64_t fileTimeOf(const struct timespec& t) {
+    int64_t seconds = t.tv_sec;
+    if (seconds > kSecondsLimit) seconds = kSecondsLimit;
+    if (seconds < -kSecondsLimit) seconds = -kSecondsLimit;
+    int64_t units = seconds * kUnitsPerSecond + t.tv_nsec / 100 + int64_t(kEpochFileTime);
+    return units < 0 ? 0 : static_cast<uint64_t>(units);   // nothing before 1601
+}
+
+const struct timespec& modificationTime(const struct stat& st) {
+#ifdef __APPLE__
+    return st.st_mtimespec;
+#else
+    return st.st_mtim;
+#endif
+}
+
+void fillInfo(const struct stat& st, OsFileInfo* info) {
+    info->isDirectory = S_ISDIR(st.st_mode);
+    info->size = info->isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
+    info->mtime = fileTimeOf(modificationTime(st));
+}
+
+bool statNative(const char16_t* path, struct stat* st) {
+    char native[kNativePathBytes];
+    return toNative(path, native, sizeof native) && stat(native, st) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Full path and lookup
+// ---------------------------------------------------------------------------
+
+// Lexical: the current directory in front of a relative path, empty and "."
+// components dropped, ".." taking back one component (never above "/"). Links are
+// not followed, as a user reading the path expects.
+bool osFullPath(const char16_t* path, char16_t* out, size_t capacity) {
+    if (path == nullptr || path[0] == 0 || capacity < 2) return false;
+    std::u16string whole;
+    if (path[0] != u'/') {
+        std::vector<char> cwd(kNativePathBytes);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+            if (errno != ERANGE) return false;
+            cwd.resize(cwd.size() * 2);
+        }
+        std::vector<char16_t> wide(std::strlen(cwd.data()) + 1);
+        if (!fromNative(cwd.data(), wide.data(), wide.size())) return false;
+        whole = wide.data();
+        whole += u'/';
+    }
+    whole += path;
+    std::vector<std::u16string> parts;
+    size_t pos = 0;
+    while (pos <= whole.size()) {
+        size_t end = whole.find(u'/', pos);
+        if (end == std::u16string::npos) end = whole.size();
+        std::u16string part = whole.substr(pos, end - pos);
+        if (part == u"..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != u".") {
+            parts.push_back(part);
+        }
+        pos = end + 1;
+    }
+    std::u16string result;
+    for (const std::u16string& part : parts) result += u'/' + part;
+    if (result.empty()) result = u"/";
+    if (result.size() + 1 > capacity) return false;
+    std::memcpy(out, result.c_str(), (result.size() + 1) * sizeof(char16_t));
+    return true;
+}
+
+// Names are stored as typed on POSIX: the stored name is the last component.
+bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity, bool* isDirectory) {
+    struct stat st;
+    if (!statNative(path, &st)) return false;
+    if (isDirectory != nullptr) *isDirectory = S_ISDIR(st.st_mode);
+    if (storedName != nullptr && capacity > 0) {
+        const char16_t* last = path;
+        for (const char16_t* p = path; *p != 0; ++p)
+            if (*p == u'/') last = p + 1;
+        size_t n = 0;
+        while (last[n] != 0 && n + 1 < capacity) {
+            storedName[n] = last[n];
+            ++n;
+        }
+        storedName[n] = 0;
+    }
+    return true;
+}
+
+bool osStatPath(const char16_t* path, OsFileInfo* info) {
+    struct stat st;
+    if (!statNative(path, &st)) return false;
+    fillInfo(st, info);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Directory read
+// ---------------------------------------------------------------------------
+
+// Directories and regular files after following links; FIFOs (whose read would
+// block a push), sockets, devices and broken links are skipped.
+bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const OsDirEntry* entry),
+                     void* context) {
+    char native[kNativePathBytes];
+    if (!toNative(path, native, sizeof native)) return false;
+    DIR* dir = opendir(native);
+    if (dir == nullptr) return false;
+    int fd = dirfd(dir);
+    char16_t name[kNativeNameUnits];
+    while (struct dirent* d = readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+        struct stat st;
+        if (fstatat(fd, d->d_name, &st, 0) != 0) continue;
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+        OsDirEntry entry;
+        entry.name = fromNative(d->d_name, name, kNativeNameUnits) ? name : nullptr;
+        entry.rawName = d->d_name;
+        fillInfo(st, &entry.info);
+        visit(context, &entry);
+    }
+    closedir(dir);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+bool osCreateDirectory(const char16_t* path) {
+    if (osShouldFail(OS_MKDIR)) return false;
+    char native[kNativePathBytes];
+    return toNative(path, native, sizeof native) && mkdir(native, 0777) == 0;
+}
+
+namespace {
+
+OsFile openNative(const char16_t* path, int flags) {
+    char native[kNativePathBytes];
+    if (!toNative(path, native, sizeof native)) return kNoFile;
+    int fd;
+    do {
+        fd = open(native, flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kNoFile : fd;
+}
+
+}  // namespace
+
+OsFile osOpenRead(const char16_t* path) {
+    if (osShouldFail(OS_OPEN_READ)) return kNoFile;
+    return openNative(path, O_RDONLY);
+}
+
+OsFile osCreateWrite(const char16_t* path) {
+    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    return openNative(path, O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+OsFile osCreateNew(const char16_t* path) {
+    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    return openNative(path, O_WRONLY | O_CREAT | O_EXCL);
+}
+
+int64_t osReadFile(OsFile file, void* buffer, size_t count) {
+    if (osShouldFail(OS_READ)) return -1;
+    ssize_t n;
+    do {
+        n = read(static_cast<int>(file), buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool osWriteFile(OsFile file, const void* buffer, size_t count) {
+    if (osShouldFail(OS_WRITE)) return false;
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ssize_t n = write(static_cast<int>(file), p, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The modification time only; the access time is left as it is.
+bool osSetFileTime(OsFile file, uint64_t mtime) {
+    int64_t units = static_cast<int64_t>(mtime - kEpochFileTime);
+    int64_t seconds = units / kUnitsPerSecond;
+    int64_t rest = units % kUnitsPerSecond;
+    if (rest < 0) {
+        rest += kUnitsPerSecond;
+        --seconds;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(rest * 100);
+    return futimens(static_cast<int>(file), times) == 0;
+}
+
+void osCloseFile(OsFile file) {
+    if (file != kNoFile) close(static_cast<int>(file));
+}
+
+bool osRenameFile(const char16_t* from, const char16_t* to) {
+    if (osShouldFail(OS_RENAME)) return false;
+    char nativeFrom[kNativePathBytes];
+    char nativeTo[kNativePathBytes];
+    return toNative(from, nativeFrom, sizeof nativeFrom) && toNative(to, nativeTo, sizeof nativeTo) &&
+           rename(nativeFrom, nativeTo) == 0;
+}
+
+bool osDeleteFile(const char16_t* path) {
+    char native[kNativePathBytes];
+    return toNative(path, native, sizeof native) && unlink(native) == 0;
+}
