@@ -428,6 +428,26 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     EXPECT_EQ(children(b)[0].name, u"inner");
 }
 
+TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
+    if (!driveHost()) GTEST_SKIP() << "drive-letter hosts only";
+    std::u16string base = path();
+    std::u16string drive = base.substr(0, 3);            // "C:\"
+    std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);   // e.g. "users"
+    std::copy(drive.begin(), drive.end(), context->hostRoot);
+    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    FileNode* found = nullptr;
+    for (FileNode* c = context->hostTop.firstChild; c != nullptr; c = c->nextSibling)
+        if (lower(c->name) == lower(first)) found = c;
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->mode, kModeDirectory);
+    found->mode = 0;
+    char16_t composed[kPathChars];
+    ASSERT_TRUE(hostPath(context.get(), found, composed));
+    EXPECT_EQ(std::u16string(composed), drive + u"\\" + found->name);   // two backslashes
+    EXPECT_TRUE(statHostNode(context.get(), found));
+    EXPECT_EQ(found->mode, kModeDirectory);
+}
+
 TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
     if (driveHost()) GTEST_SKIP() << "case-sensitive file systems only";
     std::u16string base = path();
