@@ -5,7 +5,9 @@
 file(STRINGS "${SOURCE}" lines ENCODING UTF-8)
 set(enum "")
 set(rows "")
-set(mc "MessageIdTypedef=DWORD\nSeverityNames=(Error=0x3)\nFacilityNames=(General=0x001 Adb=0x011)\nLanguageNames=(English=0x0009:MSG00009)\n\n")
+# windmc knows no code page for the neutral English 0x0009: the table is compiled under
+# 0x0409 and the resource script files it under 0x0009 (see CMakeLists.txt).
+set(mc "MessageIdTypedef=DWORD\nSeverityNames=(Error=0x3)\nFacilityNames=(General=0x001 Adb=0x011)\nLanguageNames=(English=0x0409:MSG00009)\n\n")
 set(count 0)
 set(description "")
 foreach(line IN LISTS lines)
@@ -64,6 +66,8 @@ ${rows}};
 
 const char programDescription[] = \"${description}\";
 ")
+# CR LF line ends: windmc keeps them, so every entry ends in "\r\n" as FormatMessage expects.
+string(REPLACE "\n" "\r\n" mc "${mc}")
 file(WRITE "${OUT}/messages.mc.tmp" "${mc}")
 string(REPLACE "." "," vcomma "${VERSION}")
 file(WRITE "${OUT}/version.rc.tmp"

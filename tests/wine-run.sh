@@ -1,14 +1,13 @@
 #!/bin/bash
 # Runs a Windows program under Wine in a private prefix: wine-run.sh PREFIX PROGRAM ARGS...
-# "wine-run.sh PREFIX --init" prepares the prefix once.
-export WINEPREFIX="$1"; shift
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
-if [ "$1" = "--init" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  exit 0
+# "wine-run.sh PREFIX --init ARCH" creates the prefix once; later calls keep it.
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh"
+if [ "${2-}" = "--init" ]; then
+  wine_setup "$1" "${3:-win32}"
+  wine_init_prefix
+  exit
 fi
-exec wine "$@"
+wine_setup "$1" "$2"
+shift
+exec "$WINELOADER" "$@"

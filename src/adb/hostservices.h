@@ -2,6 +2,7 @@
 // OKAY/FAIL status, and the choice of transport.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct AdbConnection;
@@ -10,9 +11,14 @@ constexpr uint32_t kRequestBytes = 1024;     // a framed request
 constexpr uint32_t kTransportNameBytes = 272; // "host:transport:" and a 255-byte serial
 
 void sendHostRequest(AdbConnection* conn, const char* name);
-void readHostStatus(AdbConnection* conn);      // raises on FAIL or an unknown status
+// Returns on OKAY; raises ERR_ADB_ERROR with the (sanitised) FAIL text, at most 1023
+// bytes of it, and ERR_ADB_UNKNOWN_RESPONSE on any other status or bad length digits.
+void readHostStatus(AdbConnection* conn);
 int hexDigitValue(int c);
 bool parseHex4(const char* text, uint32_t* value);
 void selectTransport(AdbConnection* conn);
-// Replaces control characters other than tab by '?' (text shown on the console).
+// Server text on its way to the console: control characters other than tab (C0,
+// DEL, and C1 written in UTF-8, embedded NUL included) become '?'. The counted form
+// terminates the result and returns its length.
+size_t sanitiseServerBytes(char* text, size_t length);
 void sanitiseServerText(char* text);

@@ -50,6 +50,10 @@ size_t osNarrowToWide(const char* narrow, char16_t* out, size_t capacity);
 // Single-character upper-casing (CharUpperW on Windows; ASCII and Latin-1 on POSIX).
 char16_t osUpperChar(char16_t c);
 
+// True when `c` may appear in one host file name component. Never '/' or NUL; on
+// Windows also never '\\', any of : * ? " < > | or a control character.
+bool osValidNameChar(char16_t c);
+
 // ---------------------------------------------------------------------------
 // Process, faults and messages
 // ---------------------------------------------------------------------------

@@ -31,19 +31,25 @@ constexpr size_t kDurationChars = 32;
 constexpr uint32_t kLocaleUserDefault = 0x400;
 constexpr uint32_t kLocaleEnglishUs = 0x409;
 
+// Both work over the whole 64-bit range (to 60056-05-28), not only below 2^20 days.
 void splitTime(uint64_t value, TimeFields* fields);
 void fileTimeToFields(uint64_t time, TimeFields* fields);
 bool isLeapYear(uint32_t year);
 uint32_t isoWeekNumber(uint64_t time);
 uint32_t yearOfDay(uint32_t day);
 uint32_t firstDayOfYear(uint32_t year);
-// `time` null means now.
+// `time` null means now; `zone` null means defaultTimeZone(). `limit` (with the
+// terminator) bounds every piece: a token's text or literal character that does not
+// fit whole ends the text. Returns the characters written.
 int formatTimePattern(const uint64_t* time, uint32_t locale, const TimeZoneEntry* zone,
                       const char* pattern, char* out, size_t limit);
 int formatFileTime(const uint64_t* time, char* out, size_t limit, uint32_t flags);
+// `out` holds kDurationChars. Without days, hours or minutes to show and none of
+// 0x8..0x40, the seconds are still written ("0", "0.250"), never a bare fraction.
 void formatDuration(uint64_t duration, char* out, uint32_t flags);
 const TimeZoneEntry* defaultTimeZone();
 const TimeZoneEntry* localTimeZone();
+// A shift past either end of the FILETIME range stops at that end.
 bool shiftTimeZone(uint64_t* time, const TimeZoneEntry* from, const TimeZoneEntry* to);
 void dropWeekday(char* pattern);
 

@@ -10,7 +10,13 @@ struct FileNode;
 constexpr const char16_t* kMarkerName = u".notandrix";
 
 void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status);
+// Compares a directory pair (either may be null): marker tests, both reads, then
+// classifyChildren.
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device);
+// The merge of two child lists that are already read and in name order: numbers the
+// merged positions in `order`, classifies every child and descends where the
+// options allow.
+void classifyChildren(SyncContext* context, FileNode* host, FileNode* device);
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device);
 int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame);
 bool hostHasMarker(SyncContext* context, FileNode* directory);

@@ -2,19 +2,32 @@
 // copy lines, the one-sided blocks, the merged listing and the summary.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct SyncContext;
 struct FileNode;
 
-constexpr unsigned kLineChars = 1024;      // a listing line
+// A listing line. Room for the longest display path (1023 bytes) with every
+// column and both differences, so a path is never cut from a line.
+constexpr unsigned kLineChars = 2048;
+constexpr unsigned kSummaryChars = 1024;   // a summary line
 constexpr unsigned kNumberChars = 14;      // formatThousands text and terminator
+constexpr unsigned kWideNumberChars = 27;  // formatThousands64 text and terminator
+constexpr unsigned kSizeDiffChars = 32;    // formatSizeDiff text and terminator
+constexpr unsigned kTimeDiffChars = 16;    // formatTimeDiff text and terminator
+constexpr unsigned kTimeTextChars = 256;   // the time column's output limit
 
 void formatThousands(uint32_t value, char* out);
 // Sizes and differences of 4 GiB and more are shown whole (wider than the columns).
 void formatThousands64(uint64_t value, char* out);
 void formatSizeDiff(int64_t difference, char* out);
 void formatTimeDiff(uint64_t difference, char* out);
+// The size a listing shows: a host node's whole 64-bit size, else the 32-bit size.
+uint64_t listedSize(const FileNode* node);
+// Elapsed time of `ticks` counter ticks in 100 ns units, without overflow on the
+// way (saturated when the result itself does not fit); 0 for a zero frequency.
+uint64_t copyElapsed(uint64_t ticks, uint64_t frequency);
 void writeListLine(SyncContext* context, int status, const FileNode* node,
                    const FileNode* partner, bool endLine);
 void beginCopyLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner);

@@ -6,7 +6,8 @@
 struct PrivateHeap;
 struct SyncContext;
 
-constexpr size_t kPatternChars = 256;   // one pattern, terminator included
+constexpr size_t kPatternChars = 256;   // the usual longest pattern (255 characters and terminator);
+                                        // a longer one is kept whole, see parsePatternList
 constexpr size_t kPatternValueBytes = 1024; // the /i or /o value taken from the command line
 
 struct PatternList {
@@ -14,6 +15,12 @@ struct PatternList {
     char16_t* pattern;
 };
 
+// Splits a ';'-separated value into patterns (blanks around each entry dropped,
+// empty entries skipped), allocated from `heap`. Null when the value holds none.
+// A pattern is never cut: one longer than 255 characters is kept as given, since a
+// cut pattern would match names the user did not describe.
 PatternList* parsePatternList(PrivateHeap* heap, const char* value);
+// '*' any run of characters, '?' exactly one, others compared upper-cased one by one.
 bool matchWildcard(const char16_t* name, const char16_t* pattern);
+// True when /i matches the name, or /o is given and none of its patterns matches.
 bool isIgnored(const SyncContext* context, const char16_t* name);

@@ -1,0 +1,42 @@
+// Program entry: fills the run's context from the command line, runs the sync, then
+// closes the ADB connection and releases the private heap.
+#include "adb/connection.h"
+#include "app/context.h"
+#include "app/options.h"
+#include "app/rundriver.h"
+#include "support/errors.h"
+#include "support/heap.h"
+
+namespace {
+
+// The one context of the process; static storage, since it is large.
+SyncContext context;
+
+void reportFault(const ExceptionInfo* info) {
+    reportException(info);
+}
+
+}  // namespace
+
+// The SyncError handler covers the run and also the heap reservations that come
+// before it (the pattern lists and the run's heap): a failure there is reported from
+// the message table like any fatal error and ends the process with exit code 2, after
+// the same release as a normal end.
+int main(int argc, char** argv) {
+    osInitProcess(reportFault);
+    int code = 0;
+    try {
+        code = readCommandLine(&context, osCommandSource(argc, argv));
+        if (code == 0) {
+            heapInit(&context.heap, kRunHeapSize);
+            code = runSync(&context);
+        }
+    } catch (const SyncError& error) {
+        ExceptionInfo info = syncErrorInfo(error);
+        reportException(&info);
+        code = 2;
+    }
+    adbRelease(&context.conn);
+    heapRelease(&context.heap);
+    return code;
+}

@@ -1,0 +1,196 @@
+// The command line of tandrix: option-letter tables, usage text, and the filling of
+// the SyncContext from the parsed flags and arguments.
+#include "app/options.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "app/context.h"
+#include "hostfs/hostfs.h"
+#include "support/errors.h"
+
+// /h: what may be created or updated on the host.
+const OptionEntry hostOptions[kHostOptionRows + 1] = {
+    {'S', kCopyDirsHost, 1},      // S: create subdirectories
+    {'C', kCopyCreateHost, 0},    // C: create files
+    {'U', kCopyUpdateHost, 0},    // U: update files
+    {0, 0, 0},
+};
+
+// /a: what may be created or updated on the device.
+const OptionEntry androidOptions[kAndroidOptionRows + 1] = {
+    {'S', kCopyDirsAndroid, 1},   // S: create subdirectories
+    {'C', kCopyCreateAndroid, 0}, // C: create files
+    {'U', kCopyUpdateAndroid, 0}, // U: update files
+    {0, 0, 0},
+};
+
+// /l: which statuses are listed.
+const OptionEntry listOptions[kListOptionRows + 1] = {
+    {'D', 0x1E3C, 1},    // D: differences, statuses 2-5 and 9-12
+    {'H', 0x80204, 1},   // H: host only, statuses 2 and 9, in a block of their own
+    {'A', 0x80408, 1},   // A: android only, statuses 3 and 10, in a block of their own
+    {'*', 0x1F3E, 0},    // *: all, statuses 1-5 and 8-12
+    {0, 0, 0},
+};
+
+namespace {
+
+constexpr int kMinPositional = 3;     // program name, hostroot, androidroot
+constexpr int kMaxPositional = 4;     // ... and altroot
+constexpr size_t kUsageSize = 1024;   // the composed usage text
+constexpr size_t kMessageSize = 1152; // a message that may quote a root argument
+
+// Usage lines as written for Windows; every '/' is a switch and becomes the
+// platform's switch character.
+const char* const kUsageLines[] = {
+    "tandrix - compares a host directory tree with an Android device through ADB",
+    "Usage:  tandrix [flags] hostroot androidroot [altroot]",
+    "",
+    "/h  update host",
+    "/a  update android",
+    "/s  search subdirectories",
+    "/l  list all files or d (differences), h (host only), a (android only)",
+    "/i  ignore files in pattern list",
+    "/o  only files in pattern list",
+    "/d  device name",
+    "/v  verbose",
+    "/q  quiet",
+    "/0  one hour differences are considered same",
+    "/1  use 1 second resolution (ext*)",
+    "/2  use 2 second resolution (vfat)",
+    "",
+    "/h and /a use s (create subdirs), c (create files), u (update files), default=cu.",
+    "Pattern lists are *? format, semicolon delimited.",
+};
+static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 18, "usage text has 18 lines");
+
+struct ArgsRelease {
+    void operator()(ParsedArgs* args) const { releaseArgs(args); }
+};
+using ArgsHolder = std::unique_ptr<ParsedArgs, ArgsRelease>;
+
+// A text cut to fit would name something else (another directory, another device,
+// other patterns), so a text that does not fit is refused.
+bool takeArgument(const ParsedArgs* args, int index, char* out, size_t size) {
+    char text[kRootArgumentSize + 1];
+    getArgument(args, index, text, sizeof text);
+    if (std::strlen(text) >= size) {
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "Argument #%d is longer than %u bytes", index,
+                      unsigned(size - 1));
+        reportMessage(message);
+        return false;
+    }
+    std::memcpy(out, text, std::strlen(text) + 1);
+    return true;
+}
+
+bool takeFlagValue(const ParsedArgs* args, char flag, char* out, size_t size) {
+    char text[kPatternValueBytes + 1];
+    getFlag(args, flag, text, sizeof text);
+    if (std::strlen(text) >= size) {
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "Flag %c value is longer than %u bytes", flag,
+                      unsigned(size - 1));
+        reportMessage(message);
+        return false;
+    }
+    std::memcpy(out, text, std::strlen(text) + 1);
+    return true;
+}
+
+bool given(const ParsedArgs* args, char flag) {
+    return getFlag(args, flag, nullptr, 0) != 0;
+}
+
+// The three roots; an alternative root that cannot be normalised is refused, since an
+// empty one would put pulled files relative to the current directory.
+bool readRoots(SyncContext* context, const ParsedArgs* args) {
+    char argument[kRootArgumentSize];
+    if (!takeArgument(args, 1, argument, sizeof argument)) return false;
+    normaliseHostRoot(argument, context->hostRoot);
+    if (!takeArgument(args, 2, argument, sizeof argument)) return false;
+    normaliseDeviceRoot(argument, context->androidRoot);
+    if (getArgument(args, 3, nullptr, 0)) {
+        if (!takeArgument(args, 3, argument, sizeof argument)) return false;
+        if (!normaliseHostRoot(argument, context->altRoot)) {
+            char message[kMessageSize];
+            std::snprintf(message, sizeof message, "Alternative root %s cannot be used", argument);
+            reportMessage(message);
+            return false;
+        }
+    } else {
+        std::memcpy(context->altRoot, context->hostRoot, sizeof context->altRoot);
+    }
+    return true;
+}
+
+// /i and /o: heap-allocated pattern lists (may raise on a failed reservation).
+bool readPatternList(SyncContext* context, const ParsedArgs* args, char flag, PatternList** list) {
+    if (!given(args, flag)) return true;
+    char value[kPatternValueBytes];
+    if (!takeFlagValue(args, flag, value, sizeof value)) return false;
+    *list = parsePatternList(&context->heap, value);
+    return true;
+}
+
+}  // namespace
+
+const char* usageText() {
+    static char text[kUsageSize];
+    if (text[0]) return text;
+    size_t length = 0;
+    for (const char* line : kUsageLines) {
+        length += size_t(std::snprintf(text + length, sizeof text - length, "%s%s", line, osLineEnd()));
+    }
+    for (char& c : text) {
+        if (c == '/') c = osUsageSwitch();
+    }
+    return text;
+}
+
+int readCommandLine(SyncContext* context, const CommandSource& source) {
+    static_assert(std::is_trivially_copyable_v<SyncContext>, "the context is zero-filled");
+    std::memset(static_cast<void*>(context), 0, sizeof *context);
+
+    ParsedArgs* checked = parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012",
+                                           usageText());
+    checked = rejectValues(checked, "EQSV012");
+    checked = requireValues(checked, "DIO");
+    checked = checkGroup(checked, "AHL", 2);
+    checked = checkGroup(checked, "DE", 0);
+    checked = checkGroup(checked, "12", 0);
+    if (!checked) return 1;
+    ArgsHolder args(checked);
+
+    if (!readRoots(context, args.get())) return 1;
+
+    context->conn.localOnly = given(args.get(), 'E');
+    if (given(args.get(), 'D') &&
+        !takeFlagValue(args.get(), 'D', context->conn.serial, sizeof context->conn.serial)) {
+        return 1;
+    }
+    context->recurse = given(args.get(), 'S');
+
+    if (!parseOptions(args.get(), 'H', hostOptions, &context->copyFlags) ||
+        !parseOptions(args.get(), 'A', androidOptions, &context->copyFlags)) {
+        return 1;
+    }
+
+    if (!readPatternList(context, args.get(), 'I', &context->ignoreList) ||
+        !readPatternList(context, args.get(), 'O', &context->onlyList)) {
+        return 1;
+    }
+
+    context->oneHourSame = given(args.get(), '0');
+    context->timeRounding = given(args.get(), '1') ? 1 : 4;
+
+    context->listMask = given(args.get(), 'Q') ? 0 : kListDefault;
+    if (!parseOptions(args.get(), 'L', listOptions, &context->listMask)) return 1;
+    if (given(args.get(), 'V')) context->listMask |= kListSummary;
+    context->needBlankLine = (context->listMask & ~kListDefault) != 0;
+    return 0;
+}

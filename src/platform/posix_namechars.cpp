@@ -1,0 +1,6 @@
+// POSIX: which characters a host file name component can hold (all but '/' and NUL).
+#include "platform/platform.h"
+
+bool osValidNameChar(char16_t c) {
+    return c != u'/' && c != 0;
+}

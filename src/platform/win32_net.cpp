@@ -1,0 +1,127 @@
+// Win32 network back end: an overlapped Winsock socket bound to a connect event;
+// each write and read is one overlapped I/O on the I/O event, each wait bounded.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
+constexpr intptr_t kNoSocket = 0;     // not created yet
+
+static_assert(sizeof(OVERLAPPED) <= sizeof(OsNetState::ioRecord), "OVERLAPPED must fit");
+
+SOCKET socketOf(const OsNetState* net) {
+    return static_cast<SOCKET>(net->socketHandle);
+}
+
+bool isOpen(const OsNetState* net) {
+    return net->socketHandle != kNoSocket && socketOf(net) != INVALID_SOCKET;
+}
+
+OVERLAPPED* overlappedOf(OsNetState* net) {
+    return reinterpret_cast<OVERLAPPED*>(net->ioRecord);
+}
+
+// Completes an I/O that the call reported as not done at once: it must be pending,
+// finish within the limit and succeed. Returns the byte count, or -1.
+int64_t finishPending(OsNetState* net, uint32_t timeoutMs) {
+    if (GetLastError() != ERROR_IO_PENDING) return -1;
+    OVERLAPPED* overlapped = overlappedOf(net);
+    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD done = 0;
+    DWORD flags = 0;
+    if (!WSAGetOverlappedResult(socketOf(net), overlapped, &done, FALSE, &flags)) return -1;
+    return done;
+}
+
+}  // namespace
+
+bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs) {
+    WSADATA data;
+    WSAStartup(kWinsockVersion, &data);   // its result is ignored: WSASocketA reports a failure
+
+    net->connectEvent = reinterpret_cast<intptr_t>(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED* overlapped = overlappedOf(net);
+    ZeroMemory(overlapped, sizeof *overlapped);
+    overlapped->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    net->ioEvent = reinterpret_cast<intptr_t>(overlapped->hEvent);
+
+    sockaddr_in address;
+    ZeroMemory(&address, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    SOCKET s = WSASocketA(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    net->socketHandle = static_cast<intptr_t>(s);
+    if (s == INVALID_SOCKET) return false;
+
+    HANDLE connectEvent = reinterpret_cast<HANDLE>(net->connectEvent);
+    WSAEventSelect(s, connectEvent, FD_READ | FD_CONNECT | FD_CLOSE);  // also non-blocking
+
+    DWORD one = 1;
+    DWORD limit = timeoutMs;
+    if (setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                   sizeof one) == SOCKET_ERROR)
+        return false;
+    if (setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
+                   sizeof limit) == SOCKET_ERROR)
+        return false;
+    if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                   sizeof limit) == SOCKET_ERROR)
+        return false;
+
+    connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);  // completes later
+    if (WaitForSingleObject(connectEvent, timeoutMs) != WAIT_OBJECT_0) return false;
+    WSANETWORKEVENTS events;
+    ZeroMemory(&events, sizeof events);
+    if (WSAEnumNetworkEvents(s, connectEvent, &events) == SOCKET_ERROR) return false;
+    return (events.lNetworkEvents & FD_CONNECT) != 0 && events.iErrorCode[FD_CONNECT_BIT] == 0;
+}
+
+bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t timeoutMs) {
+    if (osShouldFail(OS_NET_SEND) || !isOpen(net)) return false;
+    // One write per record: a short write is a failure.
+    DWORD written = 0;
+    HANDLE file = reinterpret_cast<HANDLE>(net->socketHandle);
+    int64_t done = written;
+    if (WriteFile(file, data, static_cast<DWORD>(count), &written, overlappedOf(net)))
+        done = written;
+    else
+        done = finishPending(net, timeoutMs);
+    return done == static_cast<int64_t>(count);
+}
+
+int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs) {
+    if (osShouldFail(OS_NET_RECEIVE) || !isOpen(net)) return -1;
+    DWORD got = 0;
+    HANDLE file = reinterpret_cast<HANDLE>(net->socketHandle);
+    if (!ReadFile(file, buffer, static_cast<DWORD>(count), &got, overlappedOf(net)))
+        return finishPending(net, timeoutMs);
+    return got;
+}
+
+uint32_t osNetAvailable(OsNetState* net) {
+    if (!isOpen(net)) return 0;
+    u_long pending = 0;
+    ioctlsocket(socketOf(net), FIONREAD, &pending);   // its result is ignored: 0 stays
+    return static_cast<uint32_t>(pending);
+}
+
+void osNetClose(OsNetState* net) {
+    if (isOpen(net)) closesocket(socketOf(net));
+    net->socketHandle = kNoSocket;
+    if (net->connectEvent != 0) {
+        CloseHandle(reinterpret_cast<HANDLE>(net->connectEvent));
+        net->connectEvent = 0;
+    }
+    OVERLAPPED* overlapped = overlappedOf(net);
+    if (overlapped->hEvent != nullptr) {
+        CloseHandle(overlapped->hEvent);
+        overlapped->hEvent = nullptr;
+    }
+    net->ioEvent = 0;
+}

@@ -1,0 +1,144 @@
+// Tree comparison: pairs the children of a host and a device directory by name,
+// classifies and counts them, descends where the options allow, and skips
+// directories that hold the marker file.
+#include "sync/compare.h"
+
+#include "adb/encodings.h"
+#include "adb/syncqueries.h"
+#include "app/context.h"
+#include "hostfs/hostfs.h"
+
+namespace {
+
+constexpr size_t kMarkerChars = 11;   // ".notandrix" and terminator
+
+// Last FILETIME whose Unix seconds stay below 2^32 under every rounding mode.
+// Later times (after 2106) saturate instead of wrapping, so that such a file does
+// not look older than one from 1970.
+constexpr uint64_t kLastUnixFileTime = kUnixEpochFileTime + 0xFFFFFFFDull * kFileTimePerSecond;
+constexpr uint32_t kSaturatedSeconds = 0xFFFFFFFF;
+constexpr uint32_t kOneHour = 3600;
+
+uint32_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
+    if (fileTime > kLastUnixFileTime) return kSaturatedSeconds;
+    uint32_t seconds = 0;
+    fileTimeToUnix(fileTime, &seconds, rounding);
+    return seconds;
+}
+
+void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
+    FileNode* node = host != nullptr ? host : device;
+    bool onHost = host != nullptr;
+    if (isDirectory(node)) {
+        setStatus(context, host, device, onHost ? HostDirOnly : AndroidDirOnly);
+        uint32_t createDirs = onHost ? kCopyDirsAndroid : kCopyDirsHost;
+        if (context->recurse != 0 && (context->copyFlags & createDirs) != 0)
+            compareTrees(context, host, device);
+    } else if (isIgnored(context, node->name)) {
+        setStatus(context, host, device, onHost ? HostFileIgnored : AndroidFileIgnored);
+    } else {
+        setStatus(context, host, device, onHost ? HostFileOnly : AndroidFileOnly);
+    }
+}
+
+void classifyPair(SyncContext* context, FileNode* host, FileNode* device) {
+    bool hostDir = isDirectory(host);
+    bool deviceDir = isDirectory(device);
+    if (hostDir && deviceDir) {
+        setStatus(context, host, device, DirsMatch);
+        if (context->recurse != 0) compareTrees(context, host, device);
+    } else if (hostDir) {
+        setStatus(context, host, device, HostDirConflict);
+    } else if (deviceDir) {
+        setStatus(context, host, device, AndroidDirConflict);
+    } else {
+        classifyFilePair(context, host, device);
+    }
+}
+
+} // namespace
+
+void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status) {
+    if (host == nullptr && device == nullptr) return;
+    if (status <= Unknown || status >= kStatusCount) return;
+    context->statusCounts[status] += 1;
+    if (host != nullptr) host->status = status;
+    if (device != nullptr) device->status = status;
+    if (host != nullptr && device != nullptr) {
+        host->partner = device;
+        device->partner = host;
+    }
+}
+
+void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
+    // The device is not asked when the host side already has the marker.
+    if ((host != nullptr && hostHasMarker(context, host)) ||
+        (device != nullptr && deviceHasMarker(context, device))) {
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
+        return;
+    }
+    if (host != nullptr) readHostDirectory(context, host);
+    if (device != nullptr) syncList(context, device);
+    classifyChildren(context, host, device);
+}
+
+void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
+    FileNode* p = host != nullptr ? host->firstChild : nullptr;
+    FileNode* q = device != nullptr ? device->firstChild : nullptr;
+    // The merge walks both sorted child lists once; n numbers the merged positions.
+    for (int32_t n = 0; p != nullptr || q != nullptr; ++n) {
+        int side;
+        if (q == nullptr) side = -1;
+        else if (p == nullptr) side = 1;
+        else side = compareNames(p->name, q->name);
+
+        if (side < 0) {
+            p->order = n;
+            classifyOneSided(context, p, nullptr);
+            p = p->nextSibling;
+        } else if (side > 0) {
+            q->order = n;
+            classifyOneSided(context, nullptr, q);
+            q = q->nextSibling;
+        } else {
+            p->order = n;
+            q->order = n;
+            classifyPair(context, p, q);
+            p = p->nextSibling;
+            q = q->nextSibling;
+        }
+    }
+}
+
+void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
+    if (isIgnored(context, host->name) || isIgnored(context, device->name)) {
+        setStatus(context, host, nullptr, HostFileIgnored);
+        setStatus(context, nullptr, device, AndroidFileIgnored);
+        return;
+    }
+    int order = compareTimes(host->mtime, device->mtime, context->timeRounding,
+                             context->oneHourSame != 0);
+    int status = order > 0 ? HostFileNewer : order < 0 ? AndroidFileNewer : FilesMatch;
+    setStatus(context, host, device, status);
+}
+
+int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame) {
+    uint32_t hostSeconds = unixSeconds(hostTime, rounding);
+    uint32_t deviceSeconds = unixSeconds(deviceTime, rounding);
+    uint32_t distance = hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds
+                                                    : deviceSeconds - hostSeconds;
+    if (oneHourSame && distance == kOneHour) return 0;
+    if (hostSeconds == deviceSeconds) return 0;
+    return hostSeconds < deviceSeconds ? -1 : 1;
+}
+
+bool hostHasMarker(SyncContext* context, FileNode* directory) {
+    if (directory == nullptr) return false;
+    char16_t name[kMarkerChars] = {};
+    for (size_t i = 0; i + 1 < kMarkerChars && kMarkerName[i] != 0; ++i) name[i] = kMarkerName[i];
+    FileNode marker = {};
+    marker.parent = directory;
+    marker.name = name;
+    return statHostNode(context, &marker);
+}

@@ -1,0 +1,171 @@
+// Tests of the /i and /o patterns: the wildcard matcher, the list parser and the
+// ignore filter.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "support/heap.h"
+#include "sync/patterns.h"
+
+namespace {
+
+struct WildcardRow {
+    const char16_t* name;
+    const char16_t* pattern;
+    bool matches;
+};
+
+const WildcardRow wildcardRows[] = {
+    {u"readme.txt", u"*.TXT", true},
+    {u"README.TXT", u"readme.txt", true},
+    {u"readme.txt", u"readme.tx", false},
+    {u"", u"?", false},
+    {u"a", u"?", true},
+    {u"ab", u"?", false},
+    {u"aXbYc", u"a*b*c", true},
+    {u"abc", u"a*b*c", true},
+    {u"ab", u"a*b*c", false},
+    {u"aXbYcZ", u"a*b*c", false},
+    {u"acb", u"a*b*c", false},
+    {u"anything at all", u"*", true},
+    {u"", u"*", true},
+    {u"", u"**", true},
+    {u"", u"", true},
+    {u"a", u"", false},
+    {u".tx", u"*.txt", false},
+    {u".txt", u"*.txt", true},
+    {u"a.txt.bak", u"*.txt", false},
+    {u"x.txt.txt", u"*.txt", true},
+    {u"", u"*?", false},
+    {u"a", u"*?", true},
+    {u"a", u"a*?", false},
+    {u"abc", u"a**?", true},
+    {u"abcbc", u"a*bc", true},
+    {u"abcbd", u"a*bc*d", true},
+    {u"abXd", u"a*bc*d", false},
+    {u"mississippi", u"m*iss*ppi", true},
+    {u"mississippi", u"m*iss*ipi", false},
+    {u"a*b", u"a?b", true},             // no escapes: '*' in a name is an ordinary character
+    {u"\u00e9t\u00e9", u"\u00c9T\u00c9", true},  // Latin-1 letters compare without case
+    {u"x.doc", u"*.do?", true},
+};
+
+TEST(Wildcard, Table) {
+    for (const WildcardRow& row : wildcardRows) {
+        std::u16string name(row.name), pattern(row.pattern);
+        EXPECT_EQ(matchWildcard(row.name, row.pattern), row.matches)
+            << std::string(name.begin(), name.end()) << " vs "
+            << std::string(pattern.begin(), pattern.end());
+    }
+}
+
+TEST(Wildcard, NullGivesFalse) {
+    EXPECT_FALSE(matchWildcard(nullptr, u"*"));
+    EXPECT_FALSE(matchWildcard(u"a", nullptr));
+}
+
+// Many '*' against a long name that almost matches: a matcher that retries every
+// earlier '*' would not finish.
+TEST(Wildcard, ManyStarsStayTractable) {
+    std::u16string pattern;
+    for (int i = 0; i < 40; ++i) pattern += u"*a";
+    std::u16string name(250, u'a');
+    EXPECT_FALSE(matchWildcard(name.c_str(), (pattern + u"b").c_str()));
+    EXPECT_TRUE(matchWildcard((name + u"b").c_str(), (pattern + u"*b").c_str()));
+    EXPECT_TRUE(matchWildcard(name.c_str(), pattern.c_str()));
+    EXPECT_FALSE(matchWildcard(std::u16string(39, u'a').c_str(), pattern.c_str()));
+}
+
+TEST(Wildcard, PatternsOf300Characters) {
+    std::u16string x300(300, u'x');
+    std::u16string x255(255, u'x');
+    EXPECT_TRUE(matchWildcard(x300.c_str(), x300.c_str()));
+    EXPECT_FALSE(matchWildcard(x255.c_str(), x300.c_str()));
+    std::u16string starred = std::u16string(299, u'x') + u"*";
+    EXPECT_TRUE(matchWildcard((std::u16string(299, u'x') + u".tail").c_str(), starred.c_str()));
+    EXPECT_FALSE(matchWildcard(x255.c_str(), starred.c_str()));
+}
+
+class PatternListTest : public ::testing::Test {
+protected:
+    void SetUp() override { heapInit(&heap, kHeapStep); }
+    void TearDown() override { heapRelease(&heap); }
+
+    std::vector<std::u16string> parse(const char* value) {
+        std::vector<std::u16string> patterns;
+        for (PatternList* node = parsePatternList(&heap, value); node != nullptr; node = node->next)
+            patterns.push_back(node->pattern);
+        return patterns;
+    }
+
+    PrivateHeap heap = {};
+};
+
+using Patterns = std::vector<std::u16string>;
+
+TEST_F(PatternListTest, EntriesAndBlanks) {
+    EXPECT_EQ(parse("a.txt ; ;  b* ;;"), (Patterns{u"a.txt", u"b*"}));
+    EXPECT_EQ(parse("*.tmp;*.txt"), (Patterns{u"*.tmp", u"*.txt"}));
+    EXPECT_EQ(parse("  my file.txt  ;x"), (Patterns{u"my file.txt", u"x"}));
+    EXPECT_EQ(parse("x;"), (Patterns{u"x"}));
+    EXPECT_EQ(parse(";x"), (Patterns{u"x"}));
+}
+
+TEST_F(PatternListTest, NothingGivesNull) {
+    EXPECT_EQ(parsePatternList(&heap, ""), nullptr);
+    EXPECT_EQ(parsePatternList(&heap, "    "), nullptr);
+    EXPECT_EQ(parsePatternList(&heap, " ; ;;  ;"), nullptr);
+    EXPECT_EQ(parsePatternList(&heap, nullptr), nullptr);
+}
+
+TEST_F(PatternListTest, TabsAreNotBlanks) {
+    EXPECT_EQ(parse("\t"), (Patterns{u"\t"}));
+    EXPECT_EQ(parse(" \ta.txt\t ;b"), (Patterns{u"\ta.txt\t", u"b"}));
+}
+
+TEST_F(PatternListTest, NarrowTextBecomesUtf16) {
+    EXPECT_EQ(parse("\xc3\xa9*"), (Patterns{u"\u00e9*"}));
+}
+
+// A pattern over 255 characters is kept whole rather than cut.
+TEST_F(PatternListTest, LongPatternKeptWhole) {
+    std::string value = std::string(300, 'y') + ";" + std::string(299, 'z') + "*";
+    Patterns patterns = parse(value.c_str());
+    ASSERT_EQ(patterns.size(), 2u);
+    EXPECT_EQ(patterns[0], std::u16string(300, u'y'));
+    EXPECT_EQ(patterns[1].size(), 300u);
+    EXPECT_FALSE(matchWildcard(std::u16string(255, u'y').c_str(), patterns[0].c_str()));
+    EXPECT_FALSE(matchWildcard(std::u16string(299, u'z').c_str(), patterns[0].c_str()));
+    EXPECT_TRUE(matchWildcard((std::u16string(299, u'z') + u"!").c_str(), patterns[1].c_str()));
+}
+
+struct FilterRow {
+    const char16_t* name;
+    bool ignored;
+};
+
+TEST_F(PatternListTest, IgnoreWinsOverOnly) {
+    auto context = std::make_unique<SyncContext>();
+    context->ignoreList = parsePatternList(&heap, "*.tmp");
+    context->onlyList = parsePatternList(&heap, "*.tmp;*.txt");
+    const FilterRow rows[] = {{u"a.tmp", true}, {u"b.txt", false}, {u"c.doc", true}, {u"B.TXT", false}};
+    for (const FilterRow& row : rows) EXPECT_EQ(isIgnored(context.get(), row.name), row.ignored);
+}
+
+TEST_F(PatternListTest, FilterWithOneListOrNone) {
+    auto context = std::make_unique<SyncContext>();
+    EXPECT_FALSE(isIgnored(context.get(), u"anything"));
+    context->ignoreList = parsePatternList(&heap, "~*;*.bak");
+    EXPECT_TRUE(isIgnored(context.get(), u"~lock"));
+    EXPECT_TRUE(isIgnored(context.get(), u"x.bak"));
+    EXPECT_FALSE(isIgnored(context.get(), u"x.bak2"));
+    context->ignoreList = nullptr;
+    context->onlyList = parsePatternList(&heap, "*.jpg");
+    EXPECT_FALSE(isIgnored(context.get(), u"a.JPG"));
+    EXPECT_TRUE(isIgnored(context.get(), u"a.png"));
+}
+
+} // namespace
