@@ -358,39 +358,3 @@ bool osFileDescription(char* out, size_t size) {
     return true;
 }
 
-// ---------------------------------------------------------------------------
-// Command line and response files
-// ---------------------------------------------------------------------------
-
-CommandSource osCommandSource(int argc, char** argv) {
-    return CommandSource{nullptr, argc, argv};
-}
-
-bool osMapFile(const char* name, MappedFile* file) {
-    *file = MappedFile{nullptr, 0, -1, -1};
-    // O_NONBLOCK: opening a FIFO without a writer must not hang; it is refused below.
-    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        close(fd);
-        return false;
-    }
-    void* data = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);   // the mapping stays valid without the descriptor
-    if (data == MAP_FAILED) {
-        return false;
-    }
-    file->data = static_cast<const char*>(data);
-    file->size = static_cast<size_t>(st.st_size);
-    return true;
-}
-
-void osUnmapFile(MappedFile* file) {
-    if (file->data) {
-        munmap(const_cast<char*>(file->data), file->size);
-    }
-    *file = MappedFile{nullptr, 0, -1, -1};
-}
