@@ -106,6 +106,12 @@ bool given(const ParsedArgs* args, char flag) {
     return getFlag(args, flag, nullptr, 0) != 0;
 }
 
+void reportRoot(const char* format, const char* argument) {
+    char message[kMessageSize];
+    std::snprintf(message, sizeof message, format, argument);
+    reportMessage(message);
+}
+
 // The three roots; an alternative root that cannot be normalised is refused, since an
 // empty one would put pulled files relative to the current directory.
 bool readRoots(SyncContext* context, const ParsedArgs* args) {
@@ -114,12 +120,16 @@ bool readRoots(SyncContext* context, const ParsedArgs* args) {
     normaliseHostRoot(argument, context->hostRoot);
     if (!takeArgument(args, 2, argument, sizeof argument)) return false;
     normaliseDeviceRoot(argument, context->androidRoot);
+    // A normalised device root begins with '/'; an empty one would put pushed files
+    // at the top of the device.
+    if (context->androidRoot[0] == 0) {
+        reportRoot("Android root %s cannot be used", argument);
+        return false;
+    }
     if (getArgument(args, 3, nullptr, 0)) {
         if (!takeArgument(args, 3, argument, sizeof argument)) return false;
         if (!normaliseHostRoot(argument, context->altRoot)) {
-            char message[kMessageSize];
-            std::snprintf(message, sizeof message, "Alternative root %s cannot be used", argument);
-            reportMessage(message);
+            reportRoot("Alternative root %s cannot be used", argument);
             return false;
         }
     } else {

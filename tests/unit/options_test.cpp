@@ -153,6 +153,13 @@ TEST(OptionStep, Roots) {
     result = run({"-h", "host", "sdcard", tooLong});
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.messages, "Alternative root " + tooLong + " cannot be used");
+
+    // A device root that does not fit once it begins with '/' is refused, not left
+    // empty.
+    std::string deviceTooLong(1023, 'd');
+    result = run({"-h", "host", deviceTooLong});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.messages, "Android root " + deviceTooLong + " cannot be used");
 }
 
 TEST(OptionStep, BadCommandLines) {
