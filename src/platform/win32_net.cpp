@@ -1,5 +1,6 @@
 // Win32 network back end: an overlapped Winsock socket bound to a connect event;
-// each write and read is one overlapped I/O on the I/O event, each wait bounded.
+// each read is one overlapped I/O on the I/O event, each write a send() loop; every
+// wait is bounded.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -84,15 +85,27 @@ bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs) {
 
 bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t timeoutMs) {
     if (osShouldFail(OS_NET_SEND) || !isOpen(net)) return false;
-    // One write per record: a short write is a failure.
-    DWORD written = 0;
-    HANDLE file = reinterpret_cast<HANDLE>(net->socketHandle);
-    int64_t done = written;
-    if (WriteFile(file, data, static_cast<DWORD>(count), &written, overlappedOf(net)))
-        done = written;
-    else
-        done = finishPending(net, timeoutMs);
-    return done == static_cast<int64_t>(count);
+    // send() on the non-blocking socket, waiting for room with select(): an overlapped
+    // WriteFile can stay pending for good under Wine once the send buffer has filled.
+    SOCKET s = socketOf(net);
+    const char* next = static_cast<const char*>(data);
+    size_t left = count;
+    while (left > 0) {
+        int chunk = left > 0x40000000 ? 0x40000000 : static_cast<int>(left);
+        int sent = send(s, next, chunk, 0);
+        if (sent > 0) {
+            next += sent;
+            left -= static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+        if (select(0, nullptr, &writable, nullptr, &limit) != 1) return false;
+    }
+    return true;
 }
 
 int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs) {
