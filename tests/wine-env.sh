@@ -30,10 +30,14 @@ wine_init_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
-  if ! "$WINELOADER" wineboot -i >"$WINEPREFIX.log" 2>&1 || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # wineboot's status is not the verdict: a 64-bit-only Wine fails on the missing
+  # 32-bit rundll32 yet leaves a usable prefix. The registry is on disk once the
+  # server has ended.
+  "$WINELOADER" wineboot -i >"$WINEPREFIX.log" 2>&1
+  wineserver -w
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "could not create the Wine prefix $WINEPREFIX:" >&2
     tail -5 "$WINEPREFIX.log" >&2
     return 1
   fi
-  wineserver -w
 }

@@ -1,13 +1,10 @@
-// POSIX back end: text and console, process start-up and fault reporting, the
-// message lookups, and the command line with its response files.
+// POSIX back end: text and console, process start-up and fault reporting, and the
+// message lookups.
 //
-// Sections: text and console; process, faults and messages; command line and
-// response files.
+// Sections: text and console; process, faults and messages. The command line and
+// response files are in the _cmdline file.
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -150,10 +147,6 @@ static_assert(sizeof(kUpperRanges) / sizeof(kUpperRanges[0]) == 20, "upper-case 
 const char* osLineEnd() { return "\n"; }
 
 char16_t osPathSeparator() { return u'/'; }
-
-bool osIsSwitchChar(char c) { return c == '-'; }
-
-char osUsageSwitch() { return '-'; }
 
 bool osWriteStdout(const char* text, size_t length) {
     if (length == 0) {
@@ -365,39 +358,3 @@ bool osFileDescription(char* out, size_t size) {
     return true;
 }
 
-// ---------------------------------------------------------------------------
-// Command line and response files
-// ---------------------------------------------------------------------------
-
-CommandSource osCommandSource(int argc, char** argv) {
-    return CommandSource{nullptr, argc, argv};
-}
-
-bool osMapFile(const char* name, MappedFile* file) {
-    *file = MappedFile{nullptr, 0, -1, -1};
-    // O_NONBLOCK: opening a FIFO without a writer must not hang; it is refused below.
-    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        close(fd);
-        return false;
-    }
-    void* data = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);   // the mapping stays valid without the descriptor
-    if (data == MAP_FAILED) {
-        return false;
-    }
-    file->data = static_cast<const char*>(data);
-    file->size = static_cast<size_t>(st.st_size);
-    return true;
-}
-
-void osUnmapFile(MappedFile* file) {
-    if (file->data) {
-        munmap(const_cast<char*>(file->data), file->size);
-    }
-    *file = MappedFile{nullptr, 0, -1, -1};
-}

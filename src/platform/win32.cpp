@@ -1,9 +1,8 @@
 // Win32 back end: console text in the ANSI code page, process start-up with the
-// unhandled-exception filter, the message tables and version record of the
-// executable, and the raw command line with its mapped response files.
+// unhandled-exception filter, and the message tables and version record of the executable.
 //
-// Sections: text and console; process, faults and messages; command line and
-// response files.
+// Sections: text and console; process, faults and messages. The command line and
+// response files are in the _cmdline file.
 #include <windows.h>
 
 #include <cstring>
@@ -43,10 +42,6 @@ bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 const char* osLineEnd() { return "\r\n"; }
 
 char16_t osPathSeparator() { return u'\\'; }
-
-bool osIsSwitchChar(char c) { return c == '/' || c == '-'; }
-
-char osUsageSwitch() { return '/'; }
 
 bool osWriteStdout(const char* text, size_t length) {
     return writeHandle(STD_OUTPUT_HANDLE, text, length);
@@ -224,55 +219,4 @@ bool osFileDescription(char* out, size_t size) {
     }
     HeapFree(GetProcessHeap(), 0, block);
     return found;
-}
-
-// ---------------------------------------------------------------------------
-// Command line and response files
-// ---------------------------------------------------------------------------
-
-CommandSource osCommandSource(int argc, char** argv) {
-    return CommandSource{GetCommandLineA(), argc, argv};
-}
-
-bool osMapFile(const char* name, MappedFile* file) {
-    *file = MappedFile{nullptr, 0, -1, -1};
-    HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD size = GetFileSize(handle, nullptr);
-    if (size == INVALID_FILE_SIZE || size == 0) {
-        CloseHandle(handle);
-        return false;
-    }
-    HANDLE mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping) {
-        CloseHandle(handle);
-        return false;
-    }
-    void* data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (!data) {
-        CloseHandle(mapping);
-        CloseHandle(handle);
-        return false;
-    }
-    file->data = static_cast<const char*>(data);
-    file->size = size;
-    file->fileHandle = reinterpret_cast<intptr_t>(handle);
-    file->mapHandle = reinterpret_cast<intptr_t>(mapping);
-    return true;
-}
-
-void osUnmapFile(MappedFile* file) {
-    if (file->data) {
-        UnmapViewOfFile(file->data);
-    }
-    if (file->mapHandle != -1) {
-        CloseHandle(reinterpret_cast<HANDLE>(file->mapHandle));
-    }
-    if (file->fileHandle != -1) {
-        CloseHandle(reinterpret_cast<HANDLE>(file->fileHandle));
-    }
-    *file = MappedFile{nullptr, 0, -1, -1};
 }

@@ -75,7 +75,8 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
 bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const OsDirEntry* entry),
                      void* context) {
     std::wstring pattern(wide(path));
-    pattern += L"\\*";
+    if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';   // a drive root has one
+    pattern += L'*';
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;

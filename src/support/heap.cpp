@@ -186,9 +186,8 @@ char16_t* heapDupWideCounted(PrivateHeap* heap, const char16_t* text, uint32_t c
 
 void heapReport(const PrivateHeap* heap) {
     char line[kReportLineSize];
-    // unsigned long holds a pointer on both back ends (LP64 POSIX, 32-bit Windows).
-    std::snprintf(line, sizeof line, "Base:         %08lX\n",
-                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(heap->base)));
+    std::snprintf(line, sizeof line, "Base:         %08llX\n",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(heap->base)));
     osDebugOutput(line);
     std::snprintf(line, sizeof line, "Reserved:     %8u\n", heap->reserved);
     osDebugOutput(line);

@@ -18,5 +18,7 @@ void compareTrees(SyncContext* context, FileNode* host, FileNode* device);
 // options allow.
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device);
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device);
+// -1, 0 or 1 (host older, same, newer) on Unix seconds under `rounding`; times after
+// 2106 saturate rather than wrap.
 int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame);
 bool hostHasMarker(SyncContext* context, FileNode* directory);

@@ -1,8 +1,7 @@
-// The OS layer's text conversions, upper-casing, response-file mapping and the
-// failure hooks, on whichever back end the tests were built for.
+// The OS layer's text conversions, upper-casing and the failure hooks, on whichever
+// back end the tests were built for.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -87,29 +86,6 @@ TEST(UpperChar, CommonScripts) {
         EXPECT_EQ(static_cast<int>(osUpperChar(row.in)), static_cast<int>(row.out))
             << std::hex << static_cast<int>(row.in);
     }
-}
-
-TEST(MapFile, MapsWholeFileAndRefusesEmptyOrMissing) {
-    const char* name = "map_file_test.rsp";
-    const char* emptyName = "map_file_empty.rsp";
-    FILE* f = fopen(name, "wb");
-    ASSERT_NE(f, nullptr);
-    fputs("/s /a\r\nC:\\Photos", f);
-    fclose(f);
-    f = fopen(emptyName, "wb");
-    ASSERT_NE(f, nullptr);
-    fclose(f);
-
-    MappedFile file{};
-    ASSERT_TRUE(osMapFile(name, &file));
-    EXPECT_EQ(std::string(file.data, file.size), "/s /a\r\nC:\\Photos");
-    osUnmapFile(&file);
-    EXPECT_EQ(file.data, nullptr);
-
-    EXPECT_FALSE(osMapFile(emptyName, &file));
-    EXPECT_FALSE(osMapFile("map_file_missing.rsp", &file));
-    remove(name);
-    remove(emptyName);
 }
 
 TEST(FailHooks, OnlyTheChosenCallFails) {

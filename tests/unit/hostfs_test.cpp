@@ -39,6 +39,14 @@ std::u16string lower(std::u16string text) {
     return text;
 }
 
+// Standard output captured by the test framework. Windows reads it back in text mode,
+// so its CR LF line ends arrive as LF; expected texts are written with LF.
+std::string capturedStdout() {
+    std::string text = ::testing::internal::GetCapturedStdout();
+    if (std::string(osLineEnd()) == "\r\n") std::erase(text, '\r');
+    return text;
+}
+
 template <typename Body>
 uint32_t raisedCode(Body body) {
     try {
@@ -209,25 +217,24 @@ TEST_F(HostFsTest, CreateDirectoryPathMakesEveryMissingLevel) {
     ::testing::internal::CaptureStdout();
     EXPECT_TRUE(createDirectoryPath(target.c_str()));
     EXPECT_TRUE(createDirectoryPath(target.c_str()));   // existing: nothing to do
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capturedStdout(), "");
     EXPECT_TRUE(fs::is_directory(fs::path(target)));
 }
 
 TEST_F(HostFsTest, CreateDirectoryPathMessages) {
     writeFile(u"plain", "x");
-    std::string end = osLineEnd();
+    const std::string end = "\n";
     std::u16string file = path(u"plain");
     std::u16string chain = path(sep(u"plain/a/b"));
 
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(file.c_str()));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Path already exists, but not as directory " + narrow(file) + end);
+    EXPECT_EQ(capturedStdout(), "Path already exists, but not as directory " + narrow(file) + end);
 
     // A file in the way fails every level on the way back, innermost first.
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(chain.c_str()));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capturedStdout(),
               "Path already exists, but not as directory " + narrow(file) + end +
                   "Could not create parent directory " + narrow(file) + end +
                   "Could not create parent directory " + narrow(path(sep(u"plain/a"))) + end);
@@ -235,15 +242,14 @@ TEST_F(HostFsTest, CreateDirectoryPathMessages) {
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(u""));
     EXPECT_FALSE(createDirectoryPath(nullptr));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Invalid path " + end + "Invalid path " + end);
+    EXPECT_EQ(capturedStdout(), "Invalid path " + end + "Invalid path " + end);
 
     // The third mkdir (m1/m2 once m1 exists) is made to fail.
     std::u16string nested = path(sep(u"m1/m2"));
     osFailCall(OS_MKDIR, 3);
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(nested.c_str()));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Could not create subdirectory " + narrow(nested) + end);
+    EXPECT_EQ(capturedStdout(), "Could not create subdirectory " + narrow(nested) + end);
     EXPECT_TRUE(fs::is_directory(fs::path(path(u"m1"))));
 }
 
@@ -256,11 +262,11 @@ TEST_F(HostFsTest, MissingDriveFailsAtTheRootAndEveryLevelAbove) {
         if (!osStatPath(drive.c_str(), &info)) missing = drive;
     }
     if (missing.empty()) GTEST_SKIP() << "no unused drive letter";
-    std::string end = osLineEnd();
+    const std::string end = "\n";
     std::u16string target = missing + u"a\\b";
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(target.c_str()));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capturedStdout(),
               "Could not create root directory " + narrow(missing) + end +
                   "Could not create parent directory " + narrow(missing) + end +
                   "Could not create parent directory " + narrow(missing + u"a") + end);
@@ -420,6 +426,26 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     ASSERT_TRUE(readHostDirectory(context.get(), b));
     ASSERT_EQ(children(b).size(), 1u);
     EXPECT_EQ(children(b)[0].name, u"inner");
+}
+
+TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
+    if (!driveHost()) GTEST_SKIP() << "drive-letter hosts only";
+    std::u16string base = path();
+    std::u16string drive = base.substr(0, 3);            // "C:\"
+    std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);   // e.g. "users"
+    std::copy(drive.begin(), drive.end(), context->hostRoot);
+    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    FileNode* found = nullptr;
+    for (FileNode* c = context->hostTop.firstChild; c != nullptr; c = c->nextSibling)
+        if (lower(c->name) == lower(first)) found = c;
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->mode, kModeDirectory);
+    found->mode = 0;
+    char16_t composed[kPathChars];
+    ASSERT_TRUE(hostPath(context.get(), found, composed));
+    EXPECT_EQ(std::u16string(composed), drive + u"\\" + found->name);   // two backslashes
+    EXPECT_TRUE(statHostNode(context.get(), found));
+    EXPECT_EQ(found->mode, kModeDirectory);
 }
 
 TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "platform/platform.h"
 #include "support/heap.h"
 #include "sync/patterns.h"
 
@@ -126,8 +127,11 @@ TEST_F(PatternListTest, TabsAreNotBlanks) {
     EXPECT_EQ(parse(" \ta.txt\t ;b"), (Patterns{u"\ta.txt\t", u"b"}));
 }
 
+// The value is narrow text of the platform (ANSI code page or UTF-8).
 TEST_F(PatternListTest, NarrowTextBecomesUtf16) {
-    EXPECT_EQ(parse("\xc3\xa9*"), (Patterns{u"\u00e9*"}));
+    char narrow[16];
+    osWideToNarrow(u"\u00e9*;\u00fc", narrow, sizeof narrow);
+    EXPECT_EQ(parse(narrow), (Patterns{u"\u00e9*", u"\u00fc"}));
 }
 
 // A pattern over 255 characters is kept whole rather than cut.

@@ -44,22 +44,26 @@ e2e_setup() {
 }
 
 # Wine creates sockets in its server, so the server must live in this namespace: a
-# prefix of our own (copied once from the test fixture's) whose server starts here.
+# prefix of our own for network runs (copied once from the test fixture's prefix, or
+# created) whose server is started here and stopped at the end.
 e2e_wine_setup() {
-    local base=${TOOL[1]}
+    local runner=${TOOL[0]} base=${TOOL[1]} exe=${TOOL[2]}
+    # shellcheck source=../../wine-env.sh
+    source "$(dirname "$runner")/wine-env.sh"
     WINE_NET_PREFIX=$(dirname "$WORK")/wineprefix-net
+    wine_setup "$WINE_NET_PREFIX" "$exe"
     (
         flock 9
-        if [ ! -f "$WINE_NET_PREFIX/.ready" ]; then
+        if [ ! -f "$WINE_NET_PREFIX/system.reg" ] && [ -f "$base/system.reg" ]; then
             rm -rf "$WINE_NET_PREFIX"
-            if [ -d "$base" ]; then cp -a "$base" "$WINE_NET_PREFIX"; else
-                "${TOOL[0]}" "$WINE_NET_PREFIX" --init "$(. "$E2E_DIR/../wine-env.sh"; wine_arch_of "${TOOL[2]}")"; fi
-            touch "$WINE_NET_PREFIX/.ready"
+            cp -a "$base" "$WINE_NET_PREFIX"
         fi
-    ) 9>"$(dirname "$WORK")/wineprefix-net.lock"
+        wine_init_prefix
+    ) 9>"$WINE_NET_PREFIX.lock"
     TOOL[1]=$WINE_NET_PREFIX
-    WINEPREFIX=$WINE_NET_PREFIX wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX=$WINE_NET_PREFIX wineserver -p >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1
+    wineserver -w
+    wineserver -p
 }
 
 e2e_cleanup() {

@@ -1,0 +1,162 @@
+// File transfers against a scripted peer (private network namespace only): the host
+// failures that only the failure hooks can produce (a write or rename failing in the
+// middle of a pull, a read failing during a push) and a path too long to copy.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "adb/connection.h"
+#include "adb/encodings.h"
+#include "adb/syncqueries.h"
+#include "adb/transfers.h"
+#include "adb_peer.h"
+#include "app/context.h"
+#include "support/errors.h"
+#include "support/heap.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string le32(uint32_t value) {
+    unsigned char bytes[4];
+    writeLe32(bytes, value);
+    return std::string(reinterpret_cast<char*>(bytes), 4);
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TransferNet : public testing::Test {
+protected:
+    std::unique_ptr<SyncContext> context{new SyncContext{}};
+    AdbConnection* conn = &context->conn;
+    TestPeer peer{};
+    fs::path root;
+
+    void SetUp() override {
+        if (!peerNetworkAvailable())
+            GTEST_SKIP() << "needs port 5037 in a private network namespace";
+        heapInit(&context->heap, kRunHeapSize);
+        std::memcpy(context->androidRoot, u"/sdcard", sizeof u"/sdcard");
+        root = fs::temp_directory_path() /
+               ("tandrix-transfers-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root);
+        osNarrowToWide(root.string().c_str(), context->hostRoot, kRootChars);
+        std::memcpy(context->altRoot, context->hostRoot, sizeof context->altRoot);
+        context->timeRounding = 4;
+    }
+    void TearDown() override {
+        adbRelease(conn);
+        peerFinish(&peer);
+        for (int call = 0; call < OS_CALL_COUNT; ++call) osFailCall(static_cast<OsCall>(call), 0);
+        if (context->heap.base != nullptr) heapRelease(&context->heap);
+        fs::remove_all(root);
+    }
+    void serve(std::function<void(PeerLink*)> script) {
+        ASSERT_TRUE(peerStart(&peer, std::move(script)));
+        ASSERT_TRUE(adbConnect(conn));
+    }
+    FileNode* node(FileNode* top, const char16_t* name, uint32_t size, int status) {
+        FileNode* n = static_cast<FileNode*>(heapAlloc(&context->heap, sizeof(FileNode)));
+        std::memset(n, 0, sizeof *n);
+        n->parent = top;
+        n->name = heapDupWide(&context->heap, name);
+        n->mode = kModeFile;
+        n->size = size;
+        n->fullSize = size;
+        n->mtime = kUnixEpochFileTime + 1600000000ull * kFileTimePerSecond;
+        n->status = status;
+        return n;
+    }
+    // The host directory holds exactly the old file, unchanged.
+    void expectOldFileOnly() {
+        EXPECT_EQ(readAll(root / "f.txt"), "old contents");
+        int entries = 0;
+        for (const auto& entry : fs::directory_iterator(root)) {
+            (void)entry;
+            ++entries;
+        }
+        EXPECT_EQ(entries, 1) << "a temporary file was left behind";
+    }
+};
+
+// A device that sends "hello" for /sdcard/f.txt, in two DATA records, then DONE.
+void sendHello(PeerLink* link) {
+    std::string request = "RECV" + le32(13) + "/sdcard/f.txt";
+    EXPECT_EQ(peerRead(link, request.size()), request);
+    peerWrite(link, "DATA" + le32(2) + "he" + "DATA" + le32(3) + "llo" + "DONE" + le32(0));
+    peerRead(link, 1);   // until the client closes
+}
+
+TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
+    std::ofstream(root / "f.txt") << "old contents";
+    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    serve(sendHello);
+    osFailCall(OS_WRITE, 2);   // the second record cannot be written
+    EXPECT_FALSE(pullFile(context.get(), device));
+    expectOldFileOnly();
+    EXPECT_EQ(context->statusCounts[CreatedOnHost] + context->statusCounts[UpdatedOnHost], 0u);
+}
+
+TEST_F(TransferNet, PullWhoseRenameFailsKeepsTheOldFile) {
+    std::ofstream(root / "f.txt") << "old contents";
+    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    serve(sendHello);
+    osFailCall(OS_RENAME, 1);
+    EXPECT_FALSE(pullFile(context.get(), device));
+    expectOldFileOnly();
+}
+
+TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
+    std::ofstream(root / "f.txt") << "old contents";
+    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    serve(sendHello);
+    EXPECT_TRUE(pullFile(context.get(), device));
+    EXPECT_EQ(readAll(root / "f.txt"), "hello");
+    auto written = fs::last_write_time(root / "f.txt");
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(written).time_since_epoch()).count();
+    EXPECT_EQ(seconds, 1600000000);
+    EXPECT_EQ(context->statusCounts[CreatedOnHost], 1u);
+}
+
+TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
+    std::ofstream(root / "f.txt") << "some data";
+    FileNode* host = node(&context->hostTop, u"f.txt", 9, HostFileOnly);
+    std::string received;
+    serve([&](PeerLink* link) {
+        received = peerRead(link, 1024);   // whatever comes before the client closes
+    });
+    osFailCall(OS_READ, 1);
+    EXPECT_FALSE(pushFile(context.get(), host));
+    adbRelease(conn);
+    peerFinish(&peer);
+    EXPECT_EQ(received, "SEND" + le32(19) + "/sdcard/f.txt,33279");
+    EXPECT_EQ(context->statusCounts[CreatedOnAndroid], 0u);
+}
+
+TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
+    std::u16string longName(600, u'n');   // 600 three-byte characters: beyond 1023 UTF-8 bytes
+    for (char16_t& c : longName) c = u'\u00e9';
+    FileNode* device = node(&context->androidTop, longName.c_str(), 5, AndroidFileOnly);
+    FileNode* host = node(&context->hostTop, longName.c_str(), 5, HostFileOnly);
+    std::string received;
+    serve([&](PeerLink* link) { received = peerRead(link, 1024); });
+    EXPECT_TRUE(pullFile(context.get(), device));
+    EXPECT_TRUE(pushFile(context.get(), host));
+    adbRelease(conn);
+    peerFinish(&peer);
+    EXPECT_EQ(received, "");
+    EXPECT_TRUE(fs::is_empty(root));
+}
+
+}  // namespace
