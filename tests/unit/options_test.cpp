@@ -107,7 +107,7 @@ TEST(OptionStep, SwitchesAndValues) {
     EXPECT_EQ(result.context->conn.localOnly, 1u);
     EXPECT_EQ(wide(result.context->androidRoot), u"/sdcard/DCIM");
 
-    result = run({"-2", "-d=my phone", "-a", "host", "/sdcard"});
+    result = run({"-2", "-d=my phone", "-a", "host", "sdcard/"});
     ASSERT_EQ(result.code, 0) << result.messages;
     EXPECT_EQ(result.context->timeRounding, 4u);
     EXPECT_STREQ(result.context->conn.serial, "my phone");
