@@ -68,7 +68,7 @@ enum class Action {
     Count
 };
 
-// One fault, parsed from a --fault SPEC or a scenario line.
+// One fault, parsed from a --fault RULE or a scenario line.
 struct Fault {
     Step step = Step::Any;
     unsigned occurrence = 0;  // fires on this match only (1-based); 0 = on every match
@@ -81,7 +81,7 @@ struct Fault {
     uint32_t time = 0;        // Reply, Dent
     uint64_t count = 0;       // bytes, or milliseconds for Stall and Trickle
     bool forever = false;     // Stall
-    std::string spec;         // as written, for messages
+    std::string rule;         // as written, for messages
 };
 
 enum class ListOrder { Sorted, Reverse, Native };

@@ -23,9 +23,9 @@ StepPlan beginStep(Session& session, Step step, const std::string& path) {
         if (fault.hasPath && fault.path != path) continue;
         unsigned hit = ++session.hits[i];
         if (fault.occurrence != 0 && fault.occurrence != hit) continue;
-        note("fault: " + fault.spec);
+        note("fault: " + fault.rule);
         switch (fault.action) {
-        case Action::Close: throw SessionEnd{"fault: " + fault.spec};
+        case Action::Close: throw SessionEnd{"fault: " + fault.rule};
         case Action::CloseAfter: session.closeAt = session.bytesSent + fault.count; break;
         case Action::Stall: pauseFor(session, fault.count, fault.forever); break;
         case Action::Trickle: session.stepTrickleMs = unsigned(fault.count); break;

@@ -1,5 +1,5 @@
 // adbsim's command line, scenario files and the fault syntax (see README.md):
-//   SPEC  = WHERE ACTION ARGS...
+//   RULE  = WHERE ACTION ARGS...
 //   WHERE = any | STEP[#K][=PATH]
 // Words are split at blanks; double quotes group blanks into a word; backslash
 // escapes (\n \t \r \0 \s \\ \" \xHH, and \{N} repeating the byte before) are
@@ -201,10 +201,10 @@ void parseWhere(const std::string& word, Fault& fault) {
         throw SpecError{std::string("step '") + name + "' has no path"};
 }
 
-Fault parseFault(const std::string& spec) {
+Fault parseFault(const std::string& rule) {
     Fault fault;
-    fault.spec = spec;
-    std::vector<std::string> words = splitWords(spec);
+    fault.rule = rule;
+    std::vector<std::string> words = splitWords(rule);
     if (words.size() < 2) throw SpecError{"a fault needs a step and an action"};
     parseWhere(words[0], fault);
     std::size_t row = 0;
@@ -245,11 +245,11 @@ Fault parseFault(const std::string& spec) {
     return fault;
 }
 
-void addFault(Config& config, const std::string& spec, const std::string& where) {
+void addFault(Config& config, const std::string& rule, const std::string& where) {
     try {
-        config.faults.push_back(parseFault(spec));
+        config.faults.push_back(parseFault(rule));
     } catch (const SpecError& error) {
-        usageError(where + "fault '" + spec + "': " + error.message);
+        usageError(where + "fault '" + rule + "': " + error.message);
     }
 }
 
@@ -288,8 +288,8 @@ const char kHelp[] =
     "  --ready FILE          write the port number to FILE once listening\n"
     "  --log FILE            log every request received, one line each\n"
     "  --once                end after the first connection\n"
-    "  --fault SPEC          inject a fault (repeatable), SPEC = WHERE ACTION ARGS...\n"
-    "  --scenario FILE       faults from FILE, one SPEC per line, # comments\n"
+    "  --fault RULE          inject a fault (repeatable), RULE = WHERE ACTION ARGS...\n"
+    "  --scenario FILE       faults from FILE, one RULE per line, # comments\n"
     "  --recv-chunk N        bytes per RECV DATA record (default 65536)\n"
     "  --list-order ORDER    sorted (default), reverse or native LIST order\n"
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"

@@ -271,12 +271,12 @@ kill -0 $SIM_PID 2> /dev/null && { fail "--once: still running"; kill $SIM_PID; 
 wait $SIM_PID || fail "--once: status $?"
 
 # === faults =======================================================================
-# fault_case NAME SPEC... -- runs one session (request on stdin) against adbsim with
+# fault_case NAME RULE... -- runs one session (request on stdin) against adbsim with
 # those faults and compares the reply with the function exp.
 fault_case() {
     local name=$1 args=()
     shift
-    for spec in "$@"; do args+=(--fault "$spec"); done
+    for rule in "$@"; do args+=(--fault "$rule"); done
     cat > "$W/request.in"
     sim --device emulator-5554="$D" "${args[@]}" || return
     case_ "$name" exp < "$W/request.in"
@@ -416,12 +416,12 @@ exp > "$W/expect"; converse; same "scenario file"
 unsim
 
 # Bad fault specs are refused with a message and status 2.
-for spec in 'stat' 'transport fail x\{65536}' 'nowhere fail x' 'stat fail x' 'stat boom' 'any close' 'stat#0 close' 'quit=/x close' \
+for rule in 'stat' 'transport fail x\{65536}' 'nowhere fail x' 'stat fail x' 'stat boom' 'any close' 'stat#0 close' 'quit=/x close' \
     'stat id ABC' 'list dent 1 2 3' 'recv fail "open' 'recv chunk 0' 'transport fail \q' 'stat stall soon'; do
-    "$ADBSIM" --port 0 --fault "$spec" > /dev/null 2> "$W/stderr"
+    "$ADBSIM" --port 0 --fault "$rule" > /dev/null 2> "$W/stderr"
     status=$?
-    [ $status = 2 ] || fail "fault '$spec' accepted (status $status)"
-    grep -q "^adbsim: fault '" "$W/stderr" || fail "fault '$spec': no message"
+    [ $status = 2 ] || fail "fault '$rule' accepted (status $status)"
+    grep -q "^adbsim: fault '" "$W/stderr" || fail "fault '$rule': no message"
 done
 "$ADBSIM" --port 0 --device nodir > /dev/null 2>&1
 [ $? = 2 ] || fail "--device without a directory accepted"
