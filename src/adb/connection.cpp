@@ -30,3 +30,12 @@ uint32_t adbBytesAvailable(AdbConnection* conn) {
 void adbRelease(AdbConnection* conn) {
     osNetClose(&conn->net);
 }
+
+void adbDiscard(AdbConnection* conn, uint32_t count) {
+    unsigned char scratch[kDiscardBytes];
+    while (count > 0) {
+        uint32_t piece = count < kDiscardBytes ? count : kDiscardBytes;
+        adbReceiveAll(conn, scratch, piece);
+        count -= piece;
+    }
+}

@@ -9,6 +9,7 @@
 
 constexpr uint16_t kAdbPort = 5037;
 constexpr uint32_t kAdbTimeoutMs = 15000;   // every network wait
+constexpr uint32_t kDiscardBytes = 4096;    // unwanted reply bytes are read in pieces of this
 constexpr size_t kSerialSize = 256;         // /d value, terminator included
 
 struct AdbConnection {
@@ -20,5 +21,7 @@ struct AdbConnection {
 bool adbConnect(AdbConnection* conn);                                // never raises
 void adbSendAll(AdbConnection* conn, const void* data, uint32_t count);  // raises ERR_ADB_SEND
 void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count);   // raises ERR_ADB_NO_RESPONSE
+// Reads and drops `count` announced bytes, so nothing of a record stays in the stream.
+void adbDiscard(AdbConnection* conn, uint32_t count);                   // raises like adbReceiveAll
 uint32_t adbBytesAvailable(AdbConnection* conn);
 void adbRelease(AdbConnection* conn);

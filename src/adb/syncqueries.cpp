@@ -24,19 +24,7 @@ constexpr uint32_t kIdBytes = 4;
 constexpr uint32_t kHeaderBytes = 8;          // id and payload length
 constexpr uint32_t kStatReplyBytes = 12;      // mode, size, time after "STAT"
 constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length after the id
-constexpr uint32_t kDrainBytes = 4096;        // chunk for reading unwanted bytes
 constexpr size_t kMessageBytes = 3 * kNarrowPathBytes;  // a skipped-entry line
-constexpr char16_t kMarkerName[] = u".notandrix";
-
-// Reads and drops `count` announced bytes, so nothing is left unread in the stream.
-void drainBytes(AdbConnection* conn, uint32_t count) {
-    unsigned char scrap[kDrainBytes];
-    while (count > 0) {
-        uint32_t part = count < kDrainBytes ? count : kDrainBytes;
-        adbReceiveAll(conn, scrap, part);
-        count -= part;
-    }
-}
 
 bool isDotName(const char* name, uint32_t length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
@@ -155,7 +143,7 @@ bool syncList(SyncContext* context, FileNode* directory) {
         uint32_t time = readLe32(record + 12);
         uint32_t length = readLe32(record + 16);
         if (done) {
-            drainBytes(conn, length);
+            adbDiscard(conn, length);
             break;
         }
 
@@ -163,7 +151,7 @@ bool syncList(SyncContext* context, FileNode* directory) {
         char name[kDentNameBytes];
         uint32_t kept = length < kDentNameBytes ? length : kDentNameBytes - 1;
         adbReceiveAll(conn, name, kept);
-        drainBytes(conn, length - kept);
+        adbDiscard(conn, length - kept);
         name[kept] = 0;
 
         uint32_t type = mode & kModeTypeMask;

@@ -24,7 +24,6 @@
 namespace {
 
 constexpr uint32_t kRecordHeaderBytes = 8;       // id and 32-bit length
-constexpr uint32_t kDropBufferBytes = 4096;      // unwanted reply bytes are read in pieces of this
 constexpr uint32_t kModeSuffixBytes = 6;         // ",33279"
 // A device path whose mode suffix would not fit the request payload is not pushed
 // (a request is never cut).
@@ -46,16 +45,6 @@ uint32_t receiveLe32(AdbConnection* conn) {
     return readLe32(bytes);
 }
 
-// Reads and discards `count` bytes so that nothing of a record stays in the stream.
-void dropBytes(AdbConnection* conn, uint32_t count) {
-    unsigned char scratch[kDropBufferBytes];
-    while (count > 0) {
-        uint32_t piece = count < kDropBufferBytes ? count : kDropBufferBytes;
-        adbReceiveAll(conn, scratch, piece);
-        count -= piece;
-    }
-}
-
 // Reads the text of a FAIL record whose length is `length`: its first 255 bytes are
 // kept, the rest is read and dropped. Raises ERR_ADB_ERROR with the text made safe
 // for the console.
@@ -64,7 +53,7 @@ void dropBytes(AdbConnection* conn, uint32_t count) {
     uint32_t kept = length < kStatusTextBytes - 1 ? length : kStatusTextBytes - 1;
     adbReceiveAll(conn, text, kept);
     text[kept] = 0;
-    dropBytes(conn, length - kept);
+    adbDiscard(conn, length - kept);
     sanitiseServerText(text);
     raiseErrorText(ERR_ADB_ERROR, text);
 }
@@ -129,7 +118,7 @@ void readSendStatus(SyncContext* context, bool wait) {
     if (sameId(id, "FAIL")) raiseFailText(conn, receiveLe32(conn));
     if (!sameId(id, "OKAY")) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     // OKAY carries no text in practice; whatever it carries is read and dropped.
-    dropBytes(conn, receiveLe32(conn));
+    adbDiscard(conn, receiveLe32(conn));
 }
 
 // ---------------------------------------------------------------------------
@@ -231,7 +220,7 @@ bool pullFile(SyncContext* context, FileNode* node) {
                 received += piece;
             }
         } else if (sameId(id, "DONE")) {
-            dropBytes(conn, length);
+            adbDiscard(conn, length);
             break;
         } else {
             raiseFailText(conn, length);

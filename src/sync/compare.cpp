@@ -3,6 +3,8 @@
 // directories that hold the marker file.
 #include "sync/compare.h"
 
+#include <cstring>
+
 #include "adb/encodings.h"
 #include "adb/syncqueries.h"
 #include "app/context.h"
@@ -10,7 +12,6 @@
 
 namespace {
 
-constexpr size_t kMarkerChars = 11;   // ".notandrix" and terminator
 
 // Last FILETIME whose Unix seconds stay below 2^32 under every rounding mode.
 // Later times (after 2106) saturate instead of wrapping, so that such a file does
@@ -135,8 +136,8 @@ int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool
 
 bool hostHasMarker(SyncContext* context, FileNode* directory) {
     if (directory == nullptr) return false;
-    char16_t name[kMarkerChars] = {};
-    for (size_t i = 0; i + 1 < kMarkerChars && kMarkerName[i] != 0; ++i) name[i] = kMarkerName[i];
+    char16_t name[sizeof kMarkerName / sizeof kMarkerName[0]];
+    std::memcpy(name, kMarkerName, sizeof name);
     FileNode marker = {};
     marker.parent = directory;
     marker.name = name;

@@ -7,7 +7,6 @@
 struct SyncContext;
 struct FileNode;
 
-constexpr const char16_t* kMarkerName = u".notandrix";
 
 void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status);
 // Compares a directory pair (either may be null): marker tests, both reads, then

@@ -11,6 +11,9 @@ constexpr size_t kPathChars = 1024;      // UTF-16 path buffers, terminator incl
 constexpr size_t kNarrowPathBytes = 1024; // narrow and UTF-8 path buffers
 constexpr size_t kNameOrderBytes = 256;  // UTF-8 prefix of a name that takes part in the order
 
+// A directory holding an entry of this name is left out on both sides.
+inline constexpr char16_t kMarkerName[] = u".notandrix";
+
 constexpr uint32_t kModeTypeMask = 0xF000;
 constexpr uint32_t kModeDirectory = 0x4000;
 constexpr uint32_t kModeFile = 0x8000;
