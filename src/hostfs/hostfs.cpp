@@ -77,15 +77,33 @@ void createParents(const char16_t* path) {
 }
 
 // Reading one directory: its nodes are collected first and linked in one sorted pass.
+// True for ".NAME.tandrix-XXXXXX" (six upper-case hex digits): the temporary file
+// that createHostTempFile makes for a pull.
+bool isPullTempName(const char16_t* name) {
+    constexpr char16_t kMark[] = u".tandrix-";
+    constexpr size_t kMarkChars = sizeof kMark / sizeof kMark[0] - 1;
+    constexpr size_t kDigits = 6;
+    size_t n = wideLength(name);
+    if (name[0] != u'.' || n < 1 + kMarkChars + kDigits) return false;
+    const char16_t* mark = name + n - kMarkChars - kDigits;
+    for (size_t i = 0; i < kMarkChars; ++i)
+        if (mark[i] != kMark[i]) return false;
+    for (size_t i = 0; i < kDigits; ++i) {
+        char16_t c = mark[kMarkChars + i];
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
+    }
+    return true;
+}
+
 struct DirectoryRead {
     SyncContext* context;
     const FileNode* directory;
     std::vector<FileNode*> nodes;
 };
 
-// A name that is not valid UTF-8 cannot be named in UTF-16 nor on the device: say
-// so, showing its odd bytes as \xHH so nothing raw reaches the terminal.
-void reportUnreadableName(const DirectoryRead* read, const char* rawName) {
+// Says that an entry was left out, and why. Its odd bytes show as \xHH so nothing raw
+// reaches the terminal.
+void reportSkippedEntry(const DirectoryRead* read, const char* rawName, const char* reason) {
     char directory[kNarrowPathBytes];
     hostPathNarrow(read->context, read->directory, directory);
     char shown[kNameOrderBytes * 4 + 1];
@@ -100,15 +118,24 @@ void reportUnreadableName(const DirectoryRead* read, const char* rawName) {
     shown[n] = 0;
     char line[kMessageBytes];
     char separator = static_cast<char>(osPathSeparator());
-    std::snprintf(line, sizeof line, "Skipped \"%s%c%s\": the name is not valid UTF-8%s", directory,
-                  separator, shown, osLineEnd());
+    std::snprintf(line, sizeof line, "Skipped \"%s%c%s\": %s%s", directory, separator, shown,
+                  reason, osLineEnd());
     reportMessage(line);
 }
 
 void visitEntry(void* context, const OsDirEntry* entry) {
     DirectoryRead* read = static_cast<DirectoryRead*>(context);
     if (entry->name == nullptr) {
-        reportUnreadableName(read, entry->rawName != nullptr ? entry->rawName : "");
+        // Not valid UTF-8: it cannot be named in UTF-16 nor on the device.
+        reportSkippedEntry(read, entry->rawName != nullptr ? entry->rawName : "",
+                           "the name is not valid UTF-8");
+        return;
+    }
+    if (!entry->info.isDirectory && isPullTempName(entry->name)) {
+        // Left by a pull that was killed: never compared, so never pushed.
+        char shown[kNarrowPathBytes];
+        osWideToNarrow(entry->name, shown, sizeof shown);
+        reportSkippedEntry(read, shown, "a temporary file of an interrupted pull");
         return;
     }
     PrivateHeap* heap = &read->context->heap;

@@ -481,6 +481,31 @@ TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     EXPECT_FALSE(statHostNode(context.get(), &deep));
 }
 
+TEST_F(HostFsTest, ReadLeavesOutTheTemporaryFilesOfAnInterruptedPull) {
+    std::u16string base = path();
+    std::copy(base.begin(), base.end(), context->hostRoot);
+    writeFile(u"photo.jpg", "old");
+    char16_t temp[kPathChars];
+    std::u16string target = base + osPathSeparator() + u"photo.jpg";
+    osCloseFile(createHostTempFile(target.c_str(), temp));   // as a killed pull leaves it
+    writeFile(u".a.tandrix-0a1b2c", "");    // lower-case digits: not one of ours
+    writeFile(u"b.tandrix-0A1B2C", "");     // no leading dot: not one of ours
+    fs::create_directory(dir / ".c.tandrix-0A1B2C");   // directories are never ours
+
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    std::string message = ::testing::internal::GetCapturedStderr();
+    std::u16string tempName(temp + base.size() + 1);
+    EXPECT_NE(message.find(narrow(tempName) + "\": a temporary file of an interrupted pull"),
+              std::string::npos) << message;
+
+    std::vector<ReadResult> got = children(&context->hostTop);
+    std::vector<std::u16string> names;
+    for (const ReadResult& child : got) names.push_back(child.name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u".a.tandrix-0a1b2c", u".c.tandrix-0A1B2C",
+                                                   u"b.tandrix-0A1B2C", u"photo.jpg"}));
+}
+
 #ifndef _WIN32
 TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
     std::u16string base = path();
