@@ -9,6 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$(mktemp -d /tmp/tandrix-demo.XXXXXX)}
 build=$top/build
 
+"$top/scripts/install-deps.sh" native
 echo "== Building tandrix and adbsim in $build"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target tandrix adbsim -j"$(nproc)" >/dev/null
