@@ -73,33 +73,34 @@ struct ArgsRelease {
 using ArgsHolder = std::unique_ptr<ParsedArgs, ArgsRelease>;
 
 // A text cut to fit would name something else (another directory, another device,
-// other patterns), so a text that does not fit is refused.
-bool takeArgument(const ParsedArgs* args, int index, char* out, size_t size) {
-    char text[kRootArgumentSize + 1];
-    getArgument(args, index, text, sizeof text);
-    if (std::strlen(text) >= size) {
+// other patterns), so a text that does not fit is refused: "WHAT is longer than N bytes".
+bool copyWhole(const char* text, char* out, size_t size, const char* what) {
+    size_t length = std::strlen(text);
+    if (length >= size) {
         char message[kMessageSize];
-        std::snprintf(message, sizeof message, "Argument #%d is longer than %u bytes", index,
+        std::snprintf(message, sizeof message, "%s is longer than %u bytes", what,
                       unsigned(size - 1));
         reportMessage(message);
         return false;
     }
-    std::memcpy(out, text, std::strlen(text) + 1);
+    std::memcpy(out, text, length + 1);
     return true;
+}
+
+bool takeArgument(const ParsedArgs* args, int index, char* out, size_t size) {
+    char text[kRootArgumentSize + 1];
+    getArgument(args, index, text, sizeof text);
+    char what[32];
+    std::snprintf(what, sizeof what, "Argument #%d", index);
+    return copyWhole(text, out, size, what);
 }
 
 bool takeFlagValue(const ParsedArgs* args, char flag, char* out, size_t size) {
     char text[kPatternValueBytes + 1];
     getFlag(args, flag, text, sizeof text);
-    if (std::strlen(text) >= size) {
-        char message[kMessageSize];
-        std::snprintf(message, sizeof message, "Flag %c value is longer than %u bytes", flag,
-                      unsigned(size - 1));
-        reportMessage(message);
-        return false;
-    }
-    std::memcpy(out, text, std::strlen(text) + 1);
-    return true;
+    char what[32];
+    std::snprintf(what, sizeof what, "Flag %c value", flag);
+    return copyWhole(text, out, size, what);
 }
 
 bool given(const ParsedArgs* args, char flag) {
