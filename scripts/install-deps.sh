@@ -21,4 +21,4 @@ if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+$sudo apt-get install -y -q "${missing[@]}" </dev/null
