@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <chrono>
 #include <unistd.h>   // dup and dup2 of the C runtime (test-only capture)
 
 #include "adb/encodings.h"
@@ -138,7 +139,12 @@ TEST(ListingText, CopyElapsedNeverOverflows) {
 // what was written. Through the C runtime's dup2 this also redirects the Windows
 // standard output handle (the runtime updates it for descriptors 0 to 2).
 std::string capture(const std::function<void()>& action) {
-    std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "listing_capture.txt";
+    // A file of this test's own: ctest runs other tests in parallel processes.
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+        ("listing_capture_" + std::string(info ? info->name() : "probe") + "_" +
+         std::to_string(stamp) + ".txt");
     fflush(stdout);
     FILE* file = fopen(path.string().c_str(), "w+b");
     if (file == nullptr) return "<no capture file>";
