@@ -32,15 +32,7 @@ struct OneByOne {
 void insertEach(void* state, const OsDirEntry* entry) {
     OneByOne* read = static_cast<OneByOne*>(state);
     if (entry->name == nullptr) return;
-    PrivateHeap* heap = &read->context->heap;
-    FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
-    std::memset(node, 0, sizeof *node);
-    node->name = heapDupWide(heap, entry->name);
-    node->mode = entry->info.isDirectory ? kModeDirectory : kModeFile;
-    node->size = static_cast<uint32_t>(entry->info.size);
-    node->fullSize = entry->info.size;
-    node->mtime = entry->info.mtime;
-    insertChild(read->directory, node);
+    insertChild(read->directory, newHostNode(read->context, entry));
 }
 
 // Wall time and processor time of one measured step: the machine may be shared, so

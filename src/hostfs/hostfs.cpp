@@ -138,7 +138,13 @@ void visitEntry(void* context, const OsDirEntry* entry) {
         reportSkippedEntry(read, shown, "a temporary file of an interrupted pull");
         return;
     }
-    PrivateHeap* heap = &read->context->heap;
+    read->nodes.push_back(newHostNode(read->context, entry));
+}
+
+}  // namespace
+
+FileNode* newHostNode(SyncContext* context, const OsDirEntry* entry) {
+    PrivateHeap* heap = &context->heap;
     FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
     std::memset(node, 0, sizeof *node);
     node->name = heapDupWide(heap, entry->name);
@@ -146,10 +152,8 @@ void visitEntry(void* context, const OsDirEntry* entry) {
     node->size = static_cast<uint32_t>(entry->info.size);
     node->fullSize = entry->info.size;
     node->mtime = entry->info.mtime;
-    read->nodes.push_back(node);
+    return node;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Roots

@@ -37,6 +37,8 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);
 // Fills mode, size, fullSize and mtime from the host entry; false when it cannot be
 // queried or its path does not fit.
 bool statHostNode(SyncContext* context, FileNode* node);
+// A new unlinked node from the heap for one entry of a directory read.
+FileNode* newHostNode(SyncContext* context, const OsDirEntry* entry);
 // Adds one child per entry, in name order. False, nothing added, when the directory
 // cannot be read or its path does not fit (it then reads as empty).
 bool readHostDirectory(SyncContext* context, FileNode* directory);

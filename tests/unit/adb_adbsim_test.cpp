@@ -15,18 +15,9 @@
 #include "app/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "raised_code.h"
 
 namespace {
-
-template <class Call>
-uint32_t raisedCode(Call call) {
-    try {
-        call();
-    } catch (const SyncError& error) {
-        return error.code;
-    }
-    return 0;
-}
 
 std::string narrow(const char16_t* wide) {
     std::string out;

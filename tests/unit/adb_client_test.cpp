@@ -15,19 +15,9 @@
 #include "app/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "raised_code.h"
 
 namespace {
-
-// The code a call raised, or 0 when it returned.
-template <class Call>
-uint32_t raisedCode(Call call) {
-    try {
-        call();
-    } catch (const SyncError& error) {
-        return error.code;
-    }
-    return 0;
-}
 
 std::string le32(uint32_t value) {
     unsigned char bytes[4];

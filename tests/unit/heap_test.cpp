@@ -7,19 +7,9 @@
 #include "platform/platform.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "raised_code.h"
 
 namespace {
-
-// Runs `body` and returns the code of the SyncError it raised, or 0.
-template <typename Body>
-uint32_t raisedCode(Body body) {
-    try {
-        body();
-    } catch (const SyncError& error) {
-        return error.code;
-    }
-    return 0;
-}
 
 struct HeapTest : ::testing::Test {
     PrivateHeap heap{};

@@ -13,6 +13,7 @@
 #include "app/context.h"
 #include "hostfs/hostfs.h"
 #include "support/errors.h"
+#include "raised_code.h"
 #include "sync/filetree.h"
 
 #ifndef _WIN32
@@ -45,16 +46,6 @@ std::string capturedStdout() {
     std::string text = ::testing::internal::GetCapturedStdout();
     if (std::string(osLineEnd()) == "\r\n") std::erase(text, '\r');
     return text;
-}
-
-template <typename Body>
-uint32_t raisedCode(Body body) {
-    try {
-        body();
-    } catch (const SyncError& error) {
-        return error.code;
-    }
-    return 0;
 }
 
 // A fresh directory per test, removed afterwards; the working directory is restored.
