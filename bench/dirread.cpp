@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "app/context.h"
+#include "run/context.h"
 #include "hostfs/hostfs.h"
 #include "support/heap.h"
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +32,7 @@ struct OneByOne {
 void insertEach(void* state, const OsDirEntry* entry) {
     OneByOne* read = static_cast<OneByOne*>(state);
     if (entry->name == nullptr) return;
-    insertChild(read->directory, newHostNode(read->context, entry));
+    insertChild(read->directory, newHostNode(&read->context->heap, entry));
 }
 
 // Wall time and processor time of one measured step: the machine may be shared, so
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     setRoot(sorted.get(), dir);
     heapInit(&sorted->heap, kRunHeapSize);
     Timer timer;
-    bool read = readHostDirectory(sorted.get(), &sorted->hostTop);
+    bool read = readHostDirectory(&sorted->heap, sorted->hostRoot, &sorted->hostTop);
     double sortedWall = timer.wall(), sortedCpu = timer.cpu();
 
     auto single = std::make_unique<SyncContext>();

@@ -47,12 +47,13 @@ void readHostStatus(AdbConnection* conn) {
     uint32_t length = 0;
     adbReceiveAll(conn, digits, kLengthDigits);
     if (!parseHex4(digits, &length)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    // Keep what errorText holds; the rest of a longer text stays unread, since the
+    // Keep what a raise can carry; the rest of a longer text stays unread, since the
     // run ends with this raise and the connection is closed unread.
+    char text[kErrorTextSize];
     if (length >= kErrorTextSize) length = kErrorTextSize - 1;
-    adbReceiveAll(conn, errorText, length);
-    sanitiseServerBytes(errorText, length);
-    raiseErrorText(ERR_ADB_ERROR, errorText);
+    adbReceiveAll(conn, text, length);
+    sanitiseServerBytes(text, length);
+    raiseErrorBytes(ERR_ADB_ERROR, text, length);
 }
 
 int hexDigitValue(int c) {

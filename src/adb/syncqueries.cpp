@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "adb/connection.h"
-#include "adb/encodings.h"
+#include "support/encodings.h"
 #include "adb/hostservices.h"
-#include "app/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 namespace {
 
@@ -41,10 +40,10 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide) {
 }
 
 // One line on standard error about a device entry that is not taken into the tree.
-void reportSkippedEntry(const SyncContext* context, const FileNode* directory,
+void reportSkippedEntry(const char16_t* root, const FileNode* directory,
                         const char* name, uint32_t length, const char* reason) {
     char where[kNarrowPathBytes];
-    devicePathNarrow(context, directory, where);   // a shortened form still names it
+    devicePathNarrow(root, directory, where);   // a shortened form still names it
     sanitiseServerText(where);
 
     char16_t wide[kPathChars];
@@ -63,14 +62,14 @@ void reportSkippedEntry(const SyncContext* context, const FileNode* directory,
 
 }  // namespace
 
-void sendSyncRequest(SyncContext* context, const char* id, const void* payload, uint32_t length) {
+void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
     // A request is never sent cut: a shorter path would name another file.
     if (length > kSyncPayloadBytes) raiseError(ERR_ADB_SEND);
     unsigned char request[kHeaderBytes + kSyncPayloadBytes];
     std::memcpy(request, id, kIdBytes);
     writeLe32(request + kIdBytes, length);
     if (length > 0) std::memcpy(request + kHeaderBytes, payload, length);
-    adbSendAll(&context->conn, request, kHeaderBytes + length);
+    adbSendAll(conn, request, kHeaderBytes + length);
 }
 
 uint32_t readLe32(const unsigned char* bytes) {
@@ -85,16 +84,16 @@ void writeLe32(unsigned char* bytes, uint32_t value) {
     bytes[3] = static_cast<unsigned char>(value >> 24);
 }
 
-bool syncStat(SyncContext* context, FileNode* node) {
+bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
     char path[kNarrowPathBytes];
     // A path that does not fit cannot be asked about: nothing there for this run.
-    if (!devicePath(context, node, path)) return false;
-    sendSyncRequest(context, "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+    if (!devicePath(root, node, path)) return false;
+    sendSyncRequest(conn, "STAT", path, static_cast<uint32_t>(std::strlen(path)));
 
     unsigned char reply[kIdBytes + kStatReplyBytes];
-    adbReceiveAll(&context->conn, reply, kIdBytes);
+    adbReceiveAll(conn, reply, kIdBytes);
     if (std::memcmp(reply, "STAT", kIdBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    adbReceiveAll(&context->conn, reply + kIdBytes, kStatReplyBytes);
+    adbReceiveAll(conn, reply + kIdBytes, kStatReplyBytes);
     uint32_t mode = readLe32(reply + 4);
     if (mode == 0) return false;
     node->mode = mode;
@@ -103,23 +102,20 @@ bool syncStat(SyncContext* context, FileNode* node) {
     return true;
 }
 
-bool deviceHasMarker(SyncContext* context, FileNode* directory) {
+bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory) {
     if (directory == nullptr) return false;
-    char16_t name[sizeof kMarkerName / sizeof kMarkerName[0]];
-    std::memcpy(name, kMarkerName, sizeof name);
-    FileNode marker{};
-    marker.parent = directory;
-    marker.name = name;
-    return syncStat(context, &marker);
+    MarkerNode marker;
+    initMarkerNode(&marker, directory);
+    return syncStat(conn, root, &marker.node);
 }
 
-bool syncList(SyncContext* context, FileNode* directory) {
+bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
     char path[kNarrowPathBytes];
-    if (!devicePath(context, directory, path)) {
+    if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
         // host directory.
         char shown[kNarrowPathBytes];
-        devicePathNarrow(context, directory, shown);
+        devicePathNarrow(root, directory, shown);
         sanitiseServerText(shown);
         char message[kMessageBytes];
         std::snprintf(message, sizeof message,
@@ -127,9 +123,8 @@ bool syncList(SyncContext* context, FileNode* directory) {
         reportMessage(message);
         return true;
     }
-    sendSyncRequest(context, "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+    sendSyncRequest(conn, "LIST", path, static_cast<uint32_t>(std::strlen(path)));
 
-    AdbConnection* conn = &context->conn;
     std::vector<FileNode*> children;
     for (;;) {
         unsigned char record[kIdBytes + kDentFieldBytes];
@@ -158,19 +153,19 @@ bool syncList(SyncContext* context, FileNode* directory) {
         if (type != kModeFile && type != kModeDirectory) continue;  // links, devices, pipes
         if (isDotName(name, length)) continue;
         if (length > kept) {
-            reportSkippedEntry(context, directory, name, kept, "name longer than 255 bytes");
+            reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes");
             continue;
         }
         char16_t wide[kPathChars];
         utf8ToUtf16(name, wide, kPathChars);
         if (!isHostComponent(name, length, wide)) {
-            reportSkippedEntry(context, directory, name, length, "not a valid file name");
+            reportSkippedEntry(root, directory, name, length, "not a valid file name");
             continue;
         }
 
-        FileNode* node = static_cast<FileNode*>(heapAlloc(&context->heap, sizeof(FileNode)));
+        FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
         std::memset(node, 0, sizeof *node);
-        node->name = heapDupWide(&context->heap, wide);
+        node->name = heapDupWide(heap, wide);
         node->mode = mode;
         node->size = size;
         unixToFileTime(time, &node->mtime);   // time 0 leaves mtime at 0
@@ -181,7 +176,7 @@ bool syncList(SyncContext* context, FileNode* directory) {
     return true;
 }
 
-bool syncQuit(SyncContext* context) {
-    sendSyncRequest(context, "QUIT", nullptr, 0);
+bool syncQuit(AdbConnection* conn) {
+    sendSyncRequest(conn, "QUIT", nullptr, 0);
     return true;
 }

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-struct SyncContext;
+struct AdbConnection;
+struct PrivateHeap;
 struct FileNode;
 
 // Request payload buffer: a device path of up to 1023 bytes, and room for SEND's
@@ -14,16 +15,16 @@ constexpr uint32_t kDentNameBytes = 256;      // DENT names of up to 255 bytes
 
 // Sends one request: id, 32-bit little-endian length, payload, in one write. A
 // payload above kSyncPayloadBytes is never sent cut: it raises ERR_ADB_SEND.
-void sendSyncRequest(SyncContext* context, const char* id, const void* payload, uint32_t length);
+void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length);
 uint32_t readLe32(const unsigned char* bytes);
 void writeLe32(unsigned char* bytes, uint32_t value);
 
 // False when nothing is there (mode 0) or the node's device path does not fit.
-bool syncStat(SyncContext* context, FileNode* node);
+bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node);
 // False for a null directory, without sending anything.
-bool deviceHasMarker(SyncContext* context, FileNode* directory);
+bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory);
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",
 // entries that are neither files nor directories, and (with a line on standard
 // error) names longer than 255 bytes or that are not one host path component.
-bool syncList(SyncContext* context, FileNode* directory);
-bool syncQuit(SyncContext* context);
+bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory);
+bool syncQuit(AdbConnection* conn);

@@ -12,10 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 namespace {
 
@@ -63,17 +62,12 @@ void printPathMessage(const char* format, const char16_t* path) {
     osWriteStdout(line, used < sizeof line ? used : sizeof line - 1);
 }
 
-// The narrow form of a path as the argument of a raised error.
-[[noreturn]] void raisePathError(uint32_t code, const char16_t* path) {
-    osWideToNarrow(path, errorText, kErrorTextSize);
-    raiseErrorText(code, errorText);
-}
 
 // Creates the directories above `path`; raises ERR_DIR_CREATE with the parent.
 void createParents(const char16_t* path) {
     char16_t parent[kPathChars];
     parentDirectory(path, parent);
-    if (!createDirectoryPath(parent)) raisePathError(ERR_DIR_CREATE, parent);
+    if (!createDirectoryPath(parent)) raiseErrorWide(ERR_DIR_CREATE, parent);
 }
 
 // Reading one directory: its nodes are collected first and linked in one sorted pass.
@@ -96,7 +90,8 @@ bool isPullTempName(const char16_t* name) {
 }
 
 struct DirectoryRead {
-    SyncContext* context;
+    PrivateHeap* heap;
+    const char16_t* root;
     const FileNode* directory;
     std::vector<FileNode*> nodes;
 };
@@ -105,7 +100,7 @@ struct DirectoryRead {
 // reaches the terminal.
 void reportSkippedEntry(const DirectoryRead* read, const char* rawName, const char* reason) {
     char directory[kNarrowPathBytes];
-    hostPathNarrow(read->context, read->directory, directory);
+    hostPathNarrow(read->root, read->directory, directory);
     char shown[kNameOrderBytes * 4 + 1];
     size_t n = 0;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(rawName);
@@ -138,13 +133,12 @@ void visitEntry(void* context, const OsDirEntry* entry) {
         reportSkippedEntry(read, shown, "a temporary file of an interrupted pull");
         return;
     }
-    read->nodes.push_back(newHostNode(read->context, entry));
+    read->nodes.push_back(newHostNode(read->heap, entry));
 }
 
 }  // namespace
 
-FileNode* newHostNode(SyncContext* context, const OsDirEntry* entry) {
-    PrivateHeap* heap = &context->heap;
+FileNode* newHostNode(PrivateHeap* heap, const OsDirEntry* entry) {
     FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
     std::memset(node, 0, sizeof *node);
     node->name = heapDupWide(heap, entry->name);
@@ -317,7 +311,7 @@ bool createDirectoryPath(const char16_t* path) {
 OsFile createHostFile(const char16_t* path) {
     createParents(path);
     OsFile file = osCreateWrite(path);
-    if (file == kNoFile) raisePathError(ERR_FILE_CREATE, path);
+    if (file == kNoFile) raiseErrorWide(ERR_FILE_CREATE, path);
     return file;
 }
 
@@ -336,7 +330,7 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath) {
         path[nameStart + nameLength - 1] < 0xDC00)
         --nameLength;
     if (nameStart + 1 + nameLength + kTempSuffixChars >= kPathChars)
-        raisePathError(ERR_FILE_CREATE, path);
+        raiseErrorWide(ERR_FILE_CREATE, path);
 
     uint64_t seed = static_cast<uint64_t>(
         std::chrono::steady_clock::now().time_since_epoch().count());
@@ -359,16 +353,16 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath) {
         OsFileInfo info;
         if (!osStatPath(tempPath, &info)) break;
     }
-    raisePathError(ERR_FILE_CREATE, tempPath);
+    raiseErrorWide(ERR_FILE_CREATE, tempPath);
 }
 
 // ---------------------------------------------------------------------------
 // Queries and directory reads
 // ---------------------------------------------------------------------------
 
-bool statHostNode(SyncContext* context, FileNode* node) {
+bool statHostNode(const char16_t* root, FileNode* node) {
     char16_t path[kPathChars];
-    if (!hostPath(context, node, path)) return false;
+    if (!hostPath(root, node, path)) return false;
     OsFileInfo info;
     if (!osStatPath(path, &info)) return false;
     node->mode = info.isDirectory ? kModeDirectory : kModeFile;
@@ -378,10 +372,10 @@ bool statHostNode(SyncContext* context, FileNode* node) {
     return true;
 }
 
-bool readHostDirectory(SyncContext* context, FileNode* directory) {
+bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory) {
     char16_t path[kPathChars];
-    if (!hostPath(context, directory, path)) return false;   // a cut path names another place
-    DirectoryRead read{context, directory, {}};
+    if (!hostPath(root, directory, path)) return false;   // a cut path names another place
+    DirectoryRead read{heap, root, directory, {}};
     if (!osReadDirectory(path, visitEntry, &read)) return false;
     insertChildrenSorted(directory, read.nodes.data(), read.nodes.size());
     return true;

@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 
-struct SyncContext;
+struct PrivateHeap;
 struct FileNode;
 
 // Full-path buffer of root normalisation: as long as a root, so a deep but valid
@@ -36,9 +36,9 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);
 
 // Fills mode, size, fullSize and mtime from the host entry; false when it cannot be
 // queried or its path does not fit.
-bool statHostNode(SyncContext* context, FileNode* node);
+bool statHostNode(const char16_t* root, FileNode* node);
 // A new unlinked node from the heap for one entry of a directory read.
-FileNode* newHostNode(SyncContext* context, const OsDirEntry* entry);
+FileNode* newHostNode(PrivateHeap* heap, const OsDirEntry* entry);
 // Adds one child per entry, in name order. False, nothing added, when the directory
 // cannot be read or its path does not fit (it then reads as empty).
-bool readHostDirectory(SyncContext* context, FileNode* directory);
+bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory);

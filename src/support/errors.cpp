@@ -7,10 +7,10 @@
 
 #include <cstring>
 
-char errorText[kErrorTextSize];
-uintptr_t errorArgs[2];
-
 namespace {
+
+char errorText[kErrorTextSize];   // the text argument of the last raise
+uintptr_t errorArgs[2];           // errorArgs[0] holds the address of errorText
 
 constexpr size_t kReportBufferSize = 1024;      // one formatted fatal message
 constexpr size_t kFileDescriptionSize = 256;    // the version record's FileDescription
@@ -110,12 +110,24 @@ bool isFatalCode(uint32_t code) {
     throwSyncError(code, 0, __builtin_return_address(0));
 }
 
+const char* raisedText() {
+    return errorText;
+}
+
 [[gnu::noinline]] void raiseErrorText(uint32_t code, const char* text) {
-    if (text != errorText) {
-        size_t length = text ? strnlen(text, kErrorTextSize - 1) : 0;
-        memcpy(errorText, text ? text : "", length);
-        errorText[length] = '\0';
-    }
+    raiseErrorBytes(code, text ? text : "", text ? strnlen(text, kErrorTextSize - 1) : 0);
+}
+
+[[gnu::noinline]] void raiseErrorWide(uint32_t code, const char16_t* text) {
+    osWideToNarrow(text, errorText, kErrorTextSize);
+    errorArgs[0] = reinterpret_cast<uintptr_t>(errorText);
+    throwSyncError(code, 1, __builtin_return_address(0));
+}
+
+[[gnu::noinline]] void raiseErrorBytes(uint32_t code, const char* bytes, size_t length) {
+    if (length > kErrorTextSize - 1) length = kErrorTextSize - 1;
+    memmove(errorText, bytes, length);
+    errorText[length] = '\0';
     errorArgs[0] = reinterpret_cast<uintptr_t>(errorText);
     throwSyncError(code, 1, __builtin_return_address(0));
 }

@@ -1,5 +1,6 @@
-// Fatal errors: the one error record that is raised, the process-wide argument
-// buffer, and the reporting of raises and hardware faults from the message table.
+// Fatal errors: the one error record that is raised, the raise functions, and the
+// reporting of raises and hardware faults from the message table. Every raise*
+// function throws a SyncError and never returns.
 #pragma once
 
 #include <cstddef>
@@ -8,24 +9,25 @@
 #include "messages_generated.h"   // SyncErrorCode: the ERR_ codes, generated from resources/
 #include "platform/platform.h"
 
-// Size of errorText: a raise's one text argument (a path or a server message).
+// A raise's one text argument (a path or a server message), terminator included.
 constexpr size_t kErrorTextSize = 1024;
-
-extern char errorText[kErrorTextSize];
-extern uintptr_t errorArgs[2];        // errorArgs[0] holds the address of errorText
 
 // The raised record: caught once, in main.
 struct SyncError {
     uint32_t code;
-    uint32_t argCount;                // 0, or 1 when errorText is the argument
+    uint32_t argCount;                // 0, or 1 when raisedText() is the argument
     uintptr_t address;                // where it was raised
 };
 
 // Raises a code without argument. Never returns.
 [[noreturn]] void raiseError(uint32_t code);
-// Raises a code whose text has "%1": `text` is copied into errorText (cut to fit)
-// unless it already is errorText. Never returns.
+// Raise a code whose text has "%1", with the argument cut to kErrorTextSize - 1 bytes:
+// a narrow text, a UTF-16 text (in the console's narrow form), or `length` bytes.
 [[noreturn]] void raiseErrorText(uint32_t code, const char* text);
+[[noreturn]] void raiseErrorWide(uint32_t code, const char16_t* text);
+[[noreturn]] void raiseErrorBytes(uint32_t code, const char* bytes, size_t length);
+// The text argument of the last raise.
+const char* raisedText();
 
 // The exception record of a caught SyncError.
 ExceptionInfo syncErrorInfo(const SyncError& error);

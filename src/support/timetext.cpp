@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "adb/encodings.h"
+#include "support/encodings.h"
 #include "platform/platform.h"
 
 // ---------------------------------------------------------------------------

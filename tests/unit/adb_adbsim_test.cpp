@@ -12,7 +12,7 @@
 #include "adb/connection.h"
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
-#include "app/context.h"
+#include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "raised_code.h"
@@ -69,25 +69,25 @@ protected:
     }
     void expectFail(const char* text) {
         EXPECT_EQ(raisedCode([&] { enterSync(); }), static_cast<uint32_t>(ERR_ADB_ERROR));
-        EXPECT_STREQ(errorText, text);
+        EXPECT_STREQ(raisedText(), text);
     }
 };
 
 TEST_F(AdbSim, QueriesOverOneDevice) {
     enterSync();
-    EXPECT_TRUE(syncStat(context.get(), &context->androidTop));
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop));
     EXPECT_TRUE(isDirectory(&context->androidTop));
     FileNode* missing = directory(u"missing");
     missing->mode = 0;
-    EXPECT_FALSE(syncStat(context.get(), missing));
+    EXPECT_FALSE(syncStat(&context.get()->conn, context.get()->androidRoot, missing));
     EXPECT_EQ(missing->mode, 0u);
 
     FileNode* empty = directory(u"empty");
-    EXPECT_TRUE(syncList(context.get(), empty));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, empty));
     EXPECT_EQ(empty->firstChild, nullptr);
 
     FileNode* mixed = directory(u"mixed");
-    EXPECT_TRUE(syncList(context.get(), mixed));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
     FileNode* a = mixed->firstChild;
     FileNode* b = a->nextSibling;
@@ -98,17 +98,17 @@ TEST_F(AdbSim, QueriesOverOneDevice) {
     EXPECT_NE(b->mtime, 0u);
     EXPECT_EQ(zero->mtime, 0u);
 
-    EXPECT_FALSE(deviceHasMarker(context.get(), mixed));
-    EXPECT_TRUE(deviceHasMarker(context.get(), directory(u"marked")));
-    EXPECT_FALSE(deviceHasMarker(context.get(), nullptr));
-    syncQuit(context.get());
+    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, mixed));
+    EXPECT_TRUE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, directory(u"marked")));
+    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, nullptr));
+    syncQuit(&context.get()->conn);
 }
 
 TEST_F(AdbSim, InjectedNamesAreSkipped) {
     enterSync();
     FileNode* mixed = directory(u"mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(syncList(context.get(), mixed));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
     std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
     EXPECT_NE(messages.find("Skipped device entry \"a/b\" in \"/sdcard/mixed\""),
@@ -119,8 +119,8 @@ TEST_F(AdbSim, InjectedNamesAreSkipped) {
               std::string::npos) << messages;
     // Nothing of the listing is left: the next request reads its own reply.
     EXPECT_EQ(adbBytesAvailable(conn), 0u);
-    EXPECT_TRUE(syncStat(context.get(), directory(u"empty")));
-    syncQuit(context.get());
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, directory(u"empty")));
+    syncQuit(&context.get()->conn);
 }
 
 TEST_F(AdbSim, NoDevice) { expectFail("no devices/emulators found"); }
@@ -144,7 +144,7 @@ TEST_F(AdbSim, ControlCharactersInAFailText) { expectFail("bad ?[31mred?[0m\ttab
 
 TEST_F(AdbSim, ClosedInTheMiddleOfAReply) {
     enterSync();
-    EXPECT_EQ(raisedCode([&] { syncStat(context.get(), &context->androidTop); }),
+    EXPECT_EQ(raisedCode([&] { syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop); }),
               static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
 }
 

@@ -12,7 +12,7 @@
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
 #include "adb_peer.h"
-#include "app/context.h"
+#include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "raised_code.h"
@@ -121,7 +121,7 @@ struct Offline {
 TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     Offline offline;
     SyncContext* context = offline.context.get();
-    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(deviceHasMarker(context, nullptr)); }), 0u);
+    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(deviceHasMarker(&context->conn, context->androidRoot, nullptr)); }), 0u);
 
     // A device path longer than 1023 bytes is never sent cut.
     for (size_t i = 0; i < 1000; ++i) context->androidRoot[i] = u'r';
@@ -132,12 +132,12 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     node.parent = &context->androidTop;
     node.name = longName.data();
     node.mode = kUnset;
-    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(syncStat(context, &node)); }), 0u);
+    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(syncStat(&context->conn, context->androidRoot, &node)); }), 0u);
     EXPECT_EQ(node.mode, kUnset);
 
     node.mode = kModeDirectory;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(raisedCode([&] { EXPECT_TRUE(syncList(context, &node)); }), 0u);
+    EXPECT_EQ(raisedCode([&] { EXPECT_TRUE(syncList(&context->conn, &context->heap, context->androidRoot, &node)); }), 0u);
     std::string message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(node.firstChild, nullptr);
     EXPECT_NE(message.find("path too long"), std::string::npos) << message;
@@ -145,7 +145,7 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     // A payload beyond the request buffer raises before anything is sent.
     std::string huge(kSyncPayloadBytes + 1, 'x');
     EXPECT_EQ(raisedCode([&] {
-        sendSyncRequest(context, "STAT", huge.data(), static_cast<uint32_t>(huge.size()));
+        sendSyncRequest(&context->conn, "STAT", huge.data(), static_cast<uint32_t>(huge.size()));
     }), static_cast<uint32_t>(ERR_ADB_SEND));
 }
 
@@ -263,14 +263,13 @@ TEST_F(AdbNet, StatusReplies) {
             peerWrite(link, row.reply);
             awaitClose(link);
         });
-        std::memset(errorText, 0, sizeof errorText);
         uint32_t code = raisedCode([&] {
             sendHostRequest(conn, "sync:");
             readHostStatus(conn);
         });
         EXPECT_EQ(code, row.code) << row.reply.substr(0, 12);
         if (row.code == ERR_ADB_ERROR) {
-            EXPECT_EQ(std::string(errorText), row.text);
+            EXPECT_EQ(std::string(raisedText()), row.text);
         }
         adbRelease(conn);
         peerFinish(&peer);
@@ -293,18 +292,18 @@ TEST_F(AdbNet, StatOfAMissingPathLeavesTheNodeAlone) {
     node->mode = kUnset;
     node->size = kUnset;
     node->mtime = kUnset;
-    EXPECT_FALSE(syncStat(context.get(), node));
+    EXPECT_FALSE(syncStat(&context.get()->conn, context.get()->androidRoot, node));
     EXPECT_EQ(request, expected);
     EXPECT_EQ(node->mode, kUnset);
     EXPECT_EQ(node->size, kUnset);
     EXPECT_EQ(node->mtime, kUnset);
 
-    EXPECT_TRUE(syncStat(context.get(), node));   // time 0 keeps the time it had
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, node));   // time 0 keeps the time it had
     EXPECT_EQ(node->mode, kFileMode);
     EXPECT_EQ(node->size, 42u);
     EXPECT_EQ(node->mtime, kUnset);
 
-    EXPECT_TRUE(syncStat(context.get(), node));
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, node));
     EXPECT_EQ(node->mode, kDirMode);
     EXPECT_EQ(node->mtime, 116444736000000000ull + 1000000000ull * 10000000ull);
 }
@@ -319,9 +318,9 @@ TEST_F(AdbNet, MarkerTestAsksForTheMarkerAndNothingForANullDirectory) {
         peerWrite(link, statReply(kFileMode, 0, 0));
         awaitClose(link);
     });
-    EXPECT_FALSE(deviceHasMarker(context.get(), nullptr));
-    syncQuit(context.get());
-    EXPECT_TRUE(deviceHasMarker(context.get(), child(u"DCIM")));
+    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, nullptr));
+    syncQuit(&context.get()->conn);
+    EXPECT_TRUE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, child(u"DCIM")));
     adbRelease(conn);
     peerFinish(&peer);
     EXPECT_EQ(first, quit);   // the null directory sent nothing
@@ -338,7 +337,7 @@ TEST_F(AdbNet, ListOfAnEmptyDirectory) {
         awaitClose(link);
     });
     FileNode* directory = child(u"Empty");
-    EXPECT_TRUE(syncList(context.get(), directory));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, directory));
     EXPECT_EQ(request, expected);
     EXPECT_EQ(directory->firstChild, nullptr);
 }
@@ -367,7 +366,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
     });
     FileNode* directory = child(u"Mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(syncList(context.get(), directory));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, directory));
     std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(adbBytesAvailable(conn), 0u);   // the whole reply was read, DONE's name too
 
@@ -413,7 +412,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
 
     // The stream is in step: the next request gets its own reply.
     FileNode* after = child(u"next");
-    EXPECT_TRUE(syncStat(context.get(), after));
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, after));
     EXPECT_EQ(after->size, 77u);
     EXPECT_EQ(list, syncRequest("LIST", "/sdcard/Mixed"));
     EXPECT_EQ(next, nextRequest);
@@ -434,8 +433,8 @@ TEST_F(AdbNet, UnexpectedIdsAndAClosedConnection) {
         });
         FileNode* node = child(u"x");
         uint32_t code = raisedCode([&] {
-            if (row.list) syncList(context.get(), node);
-            else syncStat(context.get(), node);
+            if (row.list) syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, node);
+            else syncStat(&context.get()->conn, context.get()->androidRoot, node);
         });
         EXPECT_EQ(code, row.code) << row.reply.substr(0, 4);
         adbRelease(conn);

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "adb/encodings.h"
-#include "app/context.h"
+#include "support/encodings.h"
+#include "run/context.h"
 #include "support/heap.h"
-#include "sync/compare.h"
-#include "sync/patterns.h"
+#include "run/compare.h"
+#include "tree/patterns.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "adb/encodings.h"
+#include "support/encodings.h"
 
 namespace {
 

@@ -83,7 +83,7 @@ TEST(RaiseError, TextArgumentIsInsertedIntoTheTableText) {
     EXPECT_EQ(info.code, ERR_ADB_ERROR);
     EXPECT_EQ(info.flags, 1u);
     EXPECT_EQ(info.argCount, 1u);
-    EXPECT_EQ(info.args[0], reinterpret_cast<uintptr_t>(errorText));
+    EXPECT_EQ(info.args[0], reinterpret_cast<uintptr_t>(raisedText()));
     EXPECT_NE(info.address, 0u);
     int verdict = 0;
     EXPECT_EQ(formatted(info, &verdict), "Error \"device offline\" from ADB" + lineEnd());
@@ -102,10 +102,9 @@ TEST(RaiseError, LongTextIsCutAndErrorTextMayBeItsOwnArgument) {
         raiseErrorText(ERR_FILE_OPEN, longText.c_str());
     } catch (const SyncError&) {
     }
-    EXPECT_EQ(strlen(errorText), kErrorTextSize - 1);
+    EXPECT_EQ(strlen(raisedText()), kErrorTextSize - 1);
 
-    strcpy(errorText, "C:\\data\\a.txt");
-    ExceptionInfo info = raisedInfo([] { raiseErrorText(ERR_FILE_CREATE, errorText); });
+    ExceptionInfo info = raisedInfo([] { raiseErrorWide(ERR_FILE_CREATE, u"C:\\data\\a.txt"); });
     EXPECT_EQ(formatted(info), "Could not create file \"C:\\data\\a.txt\"" + lineEnd());
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "run/context.h"
 #include "platform/platform.h"
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 namespace {
 
@@ -215,22 +215,22 @@ TEST_F(PathTest, ComposesEveryForm) {
     EXPECT_TRUE(relativePath(top, u'/', wide));
     EXPECT_EQ(std::u16string(wide), u"");
 
-    EXPECT_TRUE(hostPath(context.get(), photo, wide));
+    EXPECT_TRUE(hostPath(context->hostRoot, photo, wide));
     std::u16string sep(1, separator);
     EXPECT_EQ(std::u16string(wide),
               host(u"/data", u"C:\\data") + sep + u"DCIM" + sep + u"Camera" + sep + u"a\u00e9.jpg");
-    EXPECT_TRUE(hostPath(context.get(), top, wide));
+    EXPECT_TRUE(hostPath(context->hostRoot, top, wide));
     EXPECT_EQ(std::u16string(wide), host(u"/data", u"C:\\data"));
-    EXPECT_TRUE(altPath(context.get(), dcim, wide));
+    EXPECT_TRUE(hostPath(context->altRoot, dcim, wide));
     EXPECT_EQ(std::u16string(wide), host(u"/alt/DCIM", u"D:\\alt\\DCIM"));
 
-    EXPECT_TRUE(devicePath(context.get(), photo, narrow));
+    EXPECT_TRUE(devicePath(context->androidRoot, photo, narrow));
     EXPECT_STREQ(narrow, "/sdcard/DCIM/Camera/a\xC3\xA9.jpg");
-    EXPECT_TRUE(devicePath(context.get(), top, narrow));
+    EXPECT_TRUE(devicePath(context->androidRoot, top, narrow));
     EXPECT_STREQ(narrow, "/sdcard");
-    EXPECT_TRUE(devicePathNarrow(context.get(), dcim, narrow));
+    EXPECT_TRUE(devicePathNarrow(context->androidRoot, dcim, narrow));
     EXPECT_STREQ(narrow, "/sdcard/DCIM");
-    EXPECT_TRUE(hostPathNarrow(context.get(), camera, narrow));
+    EXPECT_TRUE(hostPathNarrow(context->hostRoot, camera, narrow));
     EXPECT_STREQ(narrow, driveHost ? "C:\\data\\DCIM\\Camera" : "/data/DCIM/Camera");
 
     displayPath(photo, narrow);
@@ -247,14 +247,14 @@ TEST_F(PathTest, RootPathsOfTheWholeFileSystem) {
     setRoots(host(u"/", u"C:\\"), host(u"/", u"C:\\"), u"/");
     FileNode* x = f.add(&context->hostTop, u"x");
     char16_t wide[kPathChars];
-    EXPECT_TRUE(hostPath(context.get(), x, wide));
+    EXPECT_TRUE(hostPath(context->hostRoot, x, wide));
     // A drive root keeps its backslash, so two follow the colon; "/" adds nothing.
     EXPECT_EQ(std::u16string(wide), host(u"/x", u"C:\\\\x"));
-    EXPECT_TRUE(hostPath(context.get(), &context->hostTop, wide));
+    EXPECT_TRUE(hostPath(context->hostRoot, &context->hostTop, wide));
     EXPECT_EQ(std::u16string(wide), host(u"/", u"C:\\"));
     char narrow[kNarrowPathBytes];
     FileNode* device = f.add(&context->androidTop, u"DCIM");
-    EXPECT_TRUE(devicePath(context.get(), device, narrow));
+    EXPECT_TRUE(devicePath(context->androidRoot, device, narrow));
     EXPECT_STREQ(narrow, "//DCIM");   // the device root is put in front unchanged
 }
 
@@ -275,22 +275,22 @@ TEST_F(PathTest, APathThatDoesNotFitIsRefusedNotCut) {
     FileNode* deep = &context->hostTop;
     for (int i = 0; i < 6; ++i) deep = f.add(deep, std::u16string(200, u'a' + i), kModeDirectory);
     FileNode* leaf = f.add(deep, u"leaf.txt");
-    EXPECT_FALSE(hostPath(context.get(), leaf, wide));
+    EXPECT_FALSE(hostPath(context->hostRoot, leaf, wide));
     EXPECT_EQ(std::u16string(wide).substr(std::u16string(wide).size() - 8), u"leaf.txt");
-    EXPECT_FALSE(altPath(context.get(), leaf, wide));
+    EXPECT_FALSE(hostPath(context->altRoot, leaf, wide));
     char narrow[kNarrowPathBytes];
-    EXPECT_FALSE(hostPathNarrow(context.get(), leaf, narrow));
+    EXPECT_FALSE(hostPathNarrow(context->hostRoot, leaf, narrow));
     EXPECT_EQ(std::string(narrow).substr(0, 3), "...");
     EXPECT_LT(std::string(narrow).size(), kNarrowPathBytes);
-    EXPECT_FALSE(devicePath(context.get(), leaf, narrow));
-    EXPECT_FALSE(devicePathNarrow(context.get(), leaf, narrow));
+    EXPECT_FALSE(devicePath(context->androidRoot, leaf, narrow));
+    EXPECT_FALSE(devicePathNarrow(context->androidRoot, leaf, narrow));
     displayPath(leaf, narrow);
     EXPECT_EQ(std::string(narrow).substr(0, 3), "...");
 
     // The UTF-16 form fits, the UTF-8 form (two bytes per character) does not.
     FileNode* wideOnly = f.add(&context->androidTop, std::u16string(600, u'\u00e9'));
     EXPECT_TRUE(relativePath(wideOnly, u'/', wide));
-    EXPECT_FALSE(devicePath(context.get(), wideOnly, narrow));
+    EXPECT_FALSE(devicePath(context->androidRoot, wideOnly, narrow));
     EXPECT_EQ(std::string(narrow).substr(0, 3), "...");
     EXPECT_LT(std::string(narrow).size(), kNarrowPathBytes);
 }

@@ -166,16 +166,16 @@ TEST_F(HeapTest, NamedChunksGiveBackAndCheckTheirNames) {
     heapBeginChunk(&heap, "inner");
     heapAlloc(&heap, 100);
     EXPECT_EQ(raisedCode([&] { heapEndChunk(&heap, "listing"); }), ERR_HEAP_END_MISMATCH);
-    EXPECT_STREQ(errorText, "listing");
+    EXPECT_STREQ(raisedText(), "listing");
     heapEndChunk(&heap, "inner");
     heapEndChunk(&heap, "listing");
     EXPECT_EQ(heap.used, 8u);
     EXPECT_EQ(heap.chunkCount, 0);
     EXPECT_EQ(raisedCode([&] { heapEndChunk(&heap, "orphan"); }), ERR_HEAP_END_NO_BEGIN);
-    EXPECT_STREQ(errorText, "orphan");
+    EXPECT_STREQ(raisedText(), "orphan");
     for (int i = 0; i < kHeapMaxChunks; ++i) heapBeginChunk(&heap, "level");
     EXPECT_EQ(raisedCode([&] { heapBeginChunk(&heap, "seventeenth"); }), ERR_HEAP_BEGIN_LIMIT);
-    EXPECT_STREQ(errorText, "seventeenth");
+    EXPECT_STREQ(raisedText(), "seventeenth");
     EXPECT_EQ(heap.chunkCount, kHeapMaxChunks);
 }
 

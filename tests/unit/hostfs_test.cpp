@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "run/context.h"
 #include "hostfs/hostfs.h"
 #include "support/errors.h"
 #include "raised_code.h"
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>   // mkfifo: the POSIX-only cases below
@@ -282,12 +282,12 @@ TEST_F(HostFsTest, CreateHostFileFailuresAreFatalAndNameThePath) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(raisedCode([&] { createHostFile(path(sep(u"plain/sub/f")).c_str()); }), ERR_DIR_CREATE);
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(std::string(errorText), narrow(path(sep(u"plain/sub"))));
+    EXPECT_EQ(std::string(raisedText()), narrow(path(sep(u"plain/sub"))));
 
     std::u16string target = path(u"f.txt");
     osFailCall(OS_CREATE_WRITE, 1);
     EXPECT_EQ(raisedCode([&] { createHostFile(target.c_str()); }), ERR_FILE_CREATE);
-    EXPECT_EQ(std::string(errorText), narrow(target));
+    EXPECT_EQ(std::string(raisedText()), narrow(target));
     EXPECT_FALSE(fs::exists(fs::path(target)));
 }
 
@@ -353,13 +353,13 @@ TEST_F(HostFsTest, StatHostNodeFillsTypeSizeAndTime) {
     char16_t name[] = u"data.bin";
     node.name = name;
     node.parent = &context->hostTop;
-    ASSERT_TRUE(statHostNode(context.get(), &node));
+    ASSERT_TRUE(statHostNode(context->hostRoot, &node));
     EXPECT_EQ(node.mode, kModeFile);
     EXPECT_EQ(node.size, 10u);
     EXPECT_EQ(node.fullSize, 10u);
     EXPECT_EQ(node.mtime, kSomeTime);
 
-    ASSERT_TRUE(statHostNode(context.get(), &context->hostTop));
+    ASSERT_TRUE(statHostNode(context->hostRoot, &context->hostTop));
     EXPECT_EQ(context->hostTop.mode, kModeDirectory);
 
     char16_t missing[] = u"missing";
@@ -367,7 +367,7 @@ TEST_F(HostFsTest, StatHostNodeFillsTypeSizeAndTime) {
     absent.name = missing;
     absent.parent = &context->hostTop;
     absent.size = 77;
-    EXPECT_FALSE(statHostNode(context.get(), &absent));
+    EXPECT_FALSE(statHostNode(context->hostRoot, &absent));
     EXPECT_EQ(absent.size, 77u);
 }
 
@@ -378,7 +378,7 @@ TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSizeInFullSize) {
     std::error_code error;
     fs::resize_file(fs::path(path(u"big")), 0x100000010ull, error);   // sparse where it can be
     if (error) GTEST_SKIP() << "cannot make a file over 4 GiB here";
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(context->hostTop.firstChild->size, 0x10u);
     EXPECT_EQ(context->hostTop.firstChild->fullSize, 0x100000010ull);
@@ -396,7 +396,7 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     osSetFileTime(handle, kSomeTime);
     osCloseFile(handle);
 
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u".h");
@@ -414,7 +414,7 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
 
     // A subdirectory reads through its composed path.
     FileNode* b = context->hostTop.firstChild->nextSibling;
-    ASSERT_TRUE(readHostDirectory(context.get(), b));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, b));
     ASSERT_EQ(children(b).size(), 1u);
     EXPECT_EQ(children(b)[0].name, u"inner");
 }
@@ -425,7 +425,7 @@ TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
     std::u16string drive = base.substr(0, 3);            // "C:\"
     std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);   // e.g. "users"
     std::copy(drive.begin(), drive.end(), context->hostRoot);
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     FileNode* found = nullptr;
     for (FileNode* c = context->hostTop.firstChild; c != nullptr; c = c->nextSibling)
         if (lower(c->name) == lower(first)) found = c;
@@ -433,9 +433,9 @@ TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
     EXPECT_EQ(found->mode, kModeDirectory);
     found->mode = 0;
     char16_t composed[kPathChars];
-    ASSERT_TRUE(hostPath(context.get(), found, composed));
+    ASSERT_TRUE(hostPath(context->hostRoot, found, composed));
     EXPECT_EQ(std::u16string(composed), drive + u"\\" + found->name);   // two backslashes
-    EXPECT_TRUE(statHostNode(context.get(), found));
+    EXPECT_TRUE(statHostNode(context->hostRoot, found));
     EXPECT_EQ(found->mode, kModeDirectory);
 }
 
@@ -446,7 +446,7 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
     writeFile(u"Readme.txt", "1");
     writeFile(u"README.txt", "22");
     writeFile(u"b", "");
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u"README.txt");
@@ -457,7 +457,7 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
 TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     std::u16string missing = path(u"missing");
     std::copy(missing.begin(), missing.end(), context->hostRoot);
-    EXPECT_FALSE(readHostDirectory(context.get(), &context->hostTop));
+    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     EXPECT_EQ(context->hostTop.firstChild, nullptr);
 
     std::u16string base = path();
@@ -468,8 +468,8 @@ TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     deep.name = longName.data();
     deep.mode = kModeDirectory;
     deep.parent = &context->hostTop;
-    EXPECT_FALSE(readHostDirectory(context.get(), &deep));
-    EXPECT_FALSE(statHostNode(context.get(), &deep));
+    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &deep));
+    EXPECT_FALSE(statHostNode(context->hostRoot, &deep));
 }
 
 TEST_F(HostFsTest, ReadLeavesOutTheTemporaryFilesOfAnInterruptedPull) {
@@ -484,7 +484,7 @@ TEST_F(HostFsTest, ReadLeavesOutTheTemporaryFilesOfAnInterruptedPull) {
     fs::create_directory(dir / ".c.tandrix-0A1B2C");   // directories are never ours
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     std::string message = ::testing::internal::GetCapturedStderr();
     std::u16string tempName(temp + base.size() + 1);
     EXPECT_NE(message.find(narrow(tempName) + "\": a temporary file of an interrupted pull"),
@@ -511,7 +511,7 @@ TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
     fs::rename(dir / "zz", dir / std::string("bad\xFF\x1B[0m"));
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     std::string message = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(message, "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid UTF-8\n");
 
@@ -530,10 +530,10 @@ TEST_F(HostFsTest, PosixNamesOutsideTheBasicPlaneRoundTrip) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
     fs::create_directory(dir / "\xF0\x9F\x98\x80");   // U+1F600
-    ASSERT_TRUE(readHostDirectory(context.get(), &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(std::u16string(context->hostTop.firstChild->name), (std::u16string{0xD83D, 0xDE00}));
-    EXPECT_TRUE(statHostNode(context.get(), context->hostTop.firstChild));
+    EXPECT_TRUE(statHostNode(context->hostRoot, context->hostTop.firstChild));
     // A lone surrogate has no file name on POSIX: nothing is created under a mangled one.
     std::u16string lone = path(std::u16string{u'x', 0xD800});
     EXPECT_FALSE(osCreateDirectory(lone.c_str()));

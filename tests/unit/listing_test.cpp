@@ -13,12 +13,12 @@
 #include <chrono>
 #include <unistd.h>   // dup and dup2 of the C runtime (test-only capture)
 
-#include "adb/encodings.h"
-#include "app/context.h"
+#include "support/encodings.h"
+#include "run/context.h"
 #include "platform/platform.h"
 #include "support/heap.h"
-#include "sync/compare.h"
-#include "sync/listing.h"
+#include "run/compare.h"
+#include "run/listing.h"
 
 namespace {
 

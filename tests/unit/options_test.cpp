@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
-#include "app/options.h"
+#include "run/context.h"
+#include "run/options.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "run/context.h"
 #include "platform/platform.h"
 #include "support/heap.h"
-#include "sync/patterns.h"
+#include "tree/patterns.h"
 
 namespace {
 
@@ -156,20 +156,20 @@ TEST_F(PatternListTest, IgnoreWinsOverOnly) {
     context->ignoreList = parsePatternList(&heap, "*.tmp");
     context->onlyList = parsePatternList(&heap, "*.tmp;*.txt");
     const FilterRow rows[] = {{u"a.tmp", true}, {u"b.txt", false}, {u"c.doc", true}, {u"B.TXT", false}};
-    for (const FilterRow& row : rows) EXPECT_EQ(isIgnored(context.get(), row.name), row.ignored);
+    for (const FilterRow& row : rows) EXPECT_EQ(isIgnored(context->ignoreList, context->onlyList, row.name), row.ignored);
 }
 
 TEST_F(PatternListTest, FilterWithOneListOrNone) {
     auto context = std::make_unique<SyncContext>();
-    EXPECT_FALSE(isIgnored(context.get(), u"anything"));
+    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"anything"));
     context->ignoreList = parsePatternList(&heap, "~*;*.bak");
-    EXPECT_TRUE(isIgnored(context.get(), u"~lock"));
-    EXPECT_TRUE(isIgnored(context.get(), u"x.bak"));
-    EXPECT_FALSE(isIgnored(context.get(), u"x.bak2"));
+    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"~lock"));
+    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"x.bak"));
+    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"x.bak2"));
     context->ignoreList = nullptr;
     context->onlyList = parsePatternList(&heap, "*.jpg");
-    EXPECT_FALSE(isIgnored(context.get(), u"a.JPG"));
-    EXPECT_TRUE(isIgnored(context.get(), u"a.png"));
+    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"a.JPG"));
+    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"a.png"));
 }
 
 } // namespace

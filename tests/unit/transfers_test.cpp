@@ -10,11 +10,11 @@
 #include <string>
 
 #include "adb/connection.h"
-#include "adb/encodings.h"
+#include "support/encodings.h"
 #include "adb/syncqueries.h"
-#include "adb/transfers.h"
+#include "run/copypasses.h"
 #include "adb_peer.h"
-#include "app/context.h"
+#include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
 

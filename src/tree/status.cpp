@@ -1,5 +1,5 @@
 // The status table: list code and label of every node status, in code order.
-#include "sync/status.h"
+#include "tree/status.h"
 
 const StatusRow statusTable[kStatusCount] = {
     {"  ", "Unknown"},              // Unknown

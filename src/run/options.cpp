@@ -1,13 +1,13 @@
 // The command line of tandrix: option-letter tables, usage text, and the filling of
 // the SyncContext from the parsed flags and arguments.
-#include "app/options.h"
+#include "run/options.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <type_traits>
 
-#include "app/context.h"
+#include "run/context.h"
 #include "hostfs/hostfs.h"
 #include "support/errors.h"
 

@@ -4,13 +4,13 @@
 //
 // Sections: number and difference text; line composition; copy lines; listing
 // pass; summary.
-#include "sync/listing.h"
+#include "run/listing.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "adb/encodings.h"
-#include "app/context.h"
+#include "support/encodings.h"
+#include "run/context.h"
 #include "platform/platform.h"
 #include "support/timetext.h"
 

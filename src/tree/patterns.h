@@ -4,7 +4,6 @@
 #include <cstddef>
 
 struct PrivateHeap;
-struct SyncContext;
 
 constexpr size_t kPatternChars = 256;   // the usual longest pattern (255 characters and terminator);
                                         // a longer one is kept whole, see parsePatternList
@@ -23,4 +22,4 @@ PatternList* parsePatternList(PrivateHeap* heap, const char* value);
 // '*' any run of characters, '?' exactly one, others compared upper-cased one by one.
 bool matchWildcard(const char16_t* name, const char16_t* pattern);
 // True when /i matches the name, or /o is given and none of its patterns matches.
-bool isIgnored(const SyncContext* context, const char16_t* name);
+bool isIgnored(const PatternList* ignore, const PatternList* only, const char16_t* name);

@@ -1,9 +1,9 @@
 // Program entry: fills the run's context from the command line, runs the sync, then
 // closes the ADB connection and releases the private heap.
 #include "adb/connection.h"
-#include "app/context.h"
-#include "app/options.h"
-#include "app/rundriver.h"
+#include "run/context.h"
+#include "run/options.h"
+#include "run/rundriver.h"
 #include "support/errors.h"
 #include "support/heap.h"
 

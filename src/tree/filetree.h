@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct SyncContext;
-
+constexpr size_t kRootChars = 1024;      // each root, UTF-16, terminator included
 constexpr size_t kPathChars = 1024;      // UTF-16 path buffers, terminator included
 constexpr size_t kNarrowPathBytes = 1024; // narrow and UTF-8 path buffers
 constexpr size_t kNameOrderBytes = 256;  // UTF-8 prefix of a name that takes part in the order
@@ -47,9 +46,17 @@ FileNode* nextNode(const FileNode* node);
 // is then unusable (a cut path would name a different file). The output holds a
 // visibly shortened form for messages.
 bool relativePath(const FileNode* node, char16_t separator, char16_t* out);
-bool hostPath(const SyncContext* context, const FileNode* node, char16_t* out);
-bool altPath(const SyncContext* context, const FileNode* node, char16_t* out);
-bool hostPathNarrow(const SyncContext* context, const FileNode* node, char* out);
-bool devicePath(const SyncContext* context, const FileNode* node, char* out);
-bool devicePathNarrow(const SyncContext* context, const FileNode* node, char* out);
+// `root` is the host root (or the altroot) for the host forms, the device root for
+// the device forms; a top node (no name) stands for the root itself.
+bool hostPath(const char16_t* root, const FileNode* node, char16_t* out);
+bool hostPathNarrow(const char16_t* root, const FileNode* node, char* out);
+bool devicePath(const char16_t* root, const FileNode* node, char* out);   // UTF-8
+bool devicePathNarrow(const char16_t* root, const FileNode* node, char* out);
 void displayPath(const FileNode* node, char* out);
+
+// A node that stands for the marker file inside `directory`, for a query on either side.
+struct MarkerNode {
+    char16_t name[sizeof kMarkerName / sizeof kMarkerName[0]];
+    FileNode node;
+};
+void initMarkerNode(MarkerNode* marker, FileNode* directory);

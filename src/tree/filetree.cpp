@@ -2,14 +2,13 @@
 // or a whole directory at once), the pre-order walk, and the path forms of a node.
 //
 // Sections: name order and inserts; the walk; path composition.
-#include "sync/filetree.h"
+#include "tree/filetree.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "adb/encodings.h"
-#include "app/context.h"
+#include "support/encodings.h"
 #include "platform/platform.h"
 
 namespace {
@@ -213,31 +212,26 @@ const char16_t* hostPrefix(const char16_t* root) {
 
 }  // namespace
 
-bool hostPath(const SyncContext* context, const FileNode* node, char16_t* out) {
-    if (node->name == nullptr) return composePath(context->hostRoot, node, osPathSeparator(), out);
-    return composePath(hostPrefix(context->hostRoot), node, osPathSeparator(), out);
+bool hostPath(const char16_t* root, const FileNode* node, char16_t* out) {
+    if (node->name == nullptr) return composePath(root, node, osPathSeparator(), out);
+    return composePath(hostPrefix(root), node, osPathSeparator(), out);
 }
 
-bool altPath(const SyncContext* context, const FileNode* node, char16_t* out) {
-    if (node->name == nullptr) return composePath(context->altRoot, node, osPathSeparator(), out);
-    return composePath(hostPrefix(context->altRoot), node, osPathSeparator(), out);
-}
-
-bool hostPathNarrow(const SyncContext* context, const FileNode* node, char* out) {
+bool hostPathNarrow(const char16_t* root, const FileNode* node, char* out) {
     char16_t wide[kPathChars];
-    bool fits = hostPath(context, node, wide);
+    bool fits = hostPath(root, node, wide);
     return narrowPath(wide, out, toNarrow) && fits;
 }
 
-bool devicePath(const SyncContext* context, const FileNode* node, char* out) {
+bool devicePath(const char16_t* root, const FileNode* node, char* out) {
     char16_t wide[kPathChars];
-    bool fits = composePath(context->androidRoot, node, u'/', wide);
+    bool fits = composePath(root, node, u'/', wide);
     return narrowPath(wide, out, toUtf8) && fits;
 }
 
-bool devicePathNarrow(const SyncContext* context, const FileNode* node, char* out) {
+bool devicePathNarrow(const char16_t* root, const FileNode* node, char* out) {
     char16_t wide[kPathChars];
-    bool fits = composePath(context->androidRoot, node, u'/', wide);
+    bool fits = composePath(root, node, u'/', wide);
     return narrowPath(wide, out, toNarrow) && fits;
 }
 
@@ -246,4 +240,11 @@ void displayPath(const FileNode* node, char* out) {
     bool fits = relativePath(node, u'/', wide);
     // Without the leading '/'; a shortened path keeps its dots in front.
     narrowPath(fits && wide[0] != 0 ? wide + 1 : wide, out, toNarrow);
+}
+
+void initMarkerNode(MarkerNode* marker, FileNode* directory) {
+    std::memcpy(marker->name, kMarkerName, sizeof marker->name);
+    marker->node = FileNode{};
+    marker->node.parent = directory;
+    marker->node.name = marker->name;
 }

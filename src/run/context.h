@@ -6,11 +6,9 @@
 
 #include "adb/connection.h"
 #include "support/heap.h"
-#include "sync/filetree.h"
-#include "sync/patterns.h"
-#include "sync/status.h"
-
-constexpr size_t kRootChars = 1024;   // each root, UTF-16, terminator included
+#include "tree/filetree.h"
+#include "tree/patterns.h"
+#include "tree/status.h"
 
 // ListMask: bit n lists status n; two control bits above them.
 constexpr uint32_t kListOneSidedBlocks = 0x80000;  // one-sided entries in blocks of their own

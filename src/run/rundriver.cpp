@@ -1,20 +1,20 @@
 // The run: root checks, connection, transport and sync mode, comparison, listing,
 // the push pass before the pull pass, QUIT and the summary. Returns the exit code.
-#include "app/rundriver.h"
+#include "run/rundriver.h"
 
 #include <cstring>
 
 #include "adb/connection.h"
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
-#include "adb/transfers.h"
-#include "app/context.h"
+#include "run/copypasses.h"
+#include "run/context.h"
 #include "hostfs/hostfs.h"
 #include "support/errors.h"
-#include "sync/compare.h"
-#include "sync/filetree.h"
-#include "sync/listing.h"
-#include "sync/status.h"
+#include "run/compare.h"
+#include "tree/filetree.h"
+#include "run/listing.h"
+#include "tree/status.h"
 
 namespace {
 
@@ -36,46 +36,23 @@ void writeRunMessage(const char* text) {
     osWriteStdout(line, length + std::strlen(end));
 }
 
+// Raises when a root is missing or is not a directory; `shown` names it.
+void checkRoot(bool exists, const FileNode* top, const char* shown) {
+    if (exists && isDirectory(top)) return;
+    raiseErrorText(exists ? ERR_ROOT_NOT_DIRECTORY : ERR_ROOT_MISSING, shown);
+}
+
 void checkHostRoot(SyncContext* context) {
-    FileNode* top = &context->hostTop;
-    bool exists = statHostNode(context, top);
-    if (exists && (top->mode & kModeTypeMask) == kModeDirectory) return;
-    char root[kNarrowPathBytes];
-    hostPathNarrow(context, top, root);
-    raiseErrorText(exists ? ERR_ROOT_NOT_DIRECTORY : ERR_ROOT_MISSING, root);
+    char shown[kNarrowPathBytes];
+    hostPathNarrow(context->hostRoot, &context->hostTop, shown);
+    checkRoot(statHostNode(context->hostRoot, &context->hostTop), &context->hostTop, shown);
 }
 
 void checkAndroidRoot(SyncContext* context) {
-    FileNode* top = &context->androidTop;
-    bool exists = syncStat(context, top);
-    if (exists && (top->mode & kModeTypeMask) == kModeDirectory) return;
-    char root[kNarrowPathBytes];
-    devicePathNarrow(context, top, root);
-    raiseErrorText(exists ? ERR_ROOT_NOT_DIRECTORY : ERR_ROOT_MISSING, root);
-}
-
-// Sends host files that are new (with 0x02) or newer (with 0x01), in pre-order.
-bool pushPass(SyncContext* context) {
-    context->printedAny = 0;
-    for (FileNode* node = context->hostTop.firstChild; node; node = nextNode(node)) {
-        bool wanted = (node->status == HostFileOnly && (context->copyFlags & kCopyCreateAndroid)) ||
-                      (node->status == HostFileNewer && (context->copyFlags & kCopyUpdateAndroid));
-        if (wanted && !pushFile(context, node)) return false;
-    }
-    if (context->printedAny) context->needBlankLine = 1;
-    return true;
-}
-
-// Fetches device files that are new (with 0x10) or newer (with 0x08), in pre-order.
-bool pullPass(SyncContext* context) {
-    context->printedAny = 0;
-    for (FileNode* node = context->androidTop.firstChild; node; node = nextNode(node)) {
-        bool wanted = (node->status == AndroidFileOnly && (context->copyFlags & kCopyCreateHost)) ||
-                      (node->status == AndroidFileNewer && (context->copyFlags & kCopyUpdateHost));
-        if (wanted && !pullFile(context, node)) return false;
-    }
-    if (context->printedAny) context->needBlankLine = 1;
-    return true;
+    char shown[kNarrowPathBytes];
+    devicePathNarrow(context->androidRoot, &context->androidTop, shown);
+    bool exists = syncStat(&context->conn, context->androidRoot, &context->androidTop);
+    checkRoot(exists, &context->androidTop, shown);
 }
 
 }  // namespace
@@ -107,7 +84,7 @@ int runSync(SyncContext* context) {
         return kExitPullFailed;
     }
 
-    syncQuit(context);
+    syncQuit(&context->conn);
     if (context->listMask & kListSummary) printSummary(context);
     return kExitSuccess;
 }

@@ -1,7 +1,7 @@
 // The four conversions between the host's UTF-16 names and FILETIME times and the
 // device's UTF-8 names and Unix seconds. Byte for byte as the device side expects:
 // every UTF-16 unit is encoded by itself and nothing is validated.
-#include "adb/encodings.h"
+#include "support/encodings.h"
 
 namespace {
 

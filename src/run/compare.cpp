@@ -1,13 +1,13 @@
 // Tree comparison: pairs the children of a host and a device directory by name,
 // classifies and counts them, descends where the options allow, and skips
 // directories that hold the marker file.
-#include "sync/compare.h"
+#include "run/compare.h"
 
 #include <cstring>
 
-#include "adb/encodings.h"
+#include "support/encodings.h"
 #include "adb/syncqueries.h"
-#include "app/context.h"
+#include "run/context.h"
 #include "hostfs/hostfs.h"
 
 namespace {
@@ -35,7 +35,7 @@ void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
         uint32_t createDirs = onHost ? kCopyDirsAndroid : kCopyDirsHost;
         if (context->recurse != 0 && (context->copyFlags & createDirs) != 0)
             compareTrees(context, host, device);
-    } else if (isIgnored(context, node->name)) {
+    } else if (isIgnored(context->ignoreList, context->onlyList, node->name)) {
         setStatus(context, host, device, onHost ? HostFileIgnored : AndroidFileIgnored);
     } else {
         setStatus(context, host, device, onHost ? HostFileOnly : AndroidFileOnly);
@@ -74,13 +74,13 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
     // The device is not asked when the host side already has the marker.
     if ((host != nullptr && hostHasMarker(context, host)) ||
-        (device != nullptr && deviceHasMarker(context, device))) {
+        (device != nullptr && deviceHasMarker(&context->conn, context->androidRoot, device))) {
         setStatus(context, host, nullptr, HostDirIgnored);
         setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
     }
-    if (host != nullptr) readHostDirectory(context, host);
-    if (device != nullptr) syncList(context, device);
+    if (host != nullptr) readHostDirectory(&context->heap, context->hostRoot, host);
+    if (device != nullptr) syncList(&context->conn, &context->heap, context->androidRoot, device);
     classifyChildren(context, host, device);
 }
 
@@ -113,7 +113,7 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
-    if (isIgnored(context, host->name) || isIgnored(context, device->name)) {
+    if (isIgnored(context->ignoreList, context->onlyList, host->name) || isIgnored(context->ignoreList, context->onlyList, device->name)) {
         setStatus(context, host, nullptr, HostFileIgnored);
         setStatus(context, nullptr, device, AndroidFileIgnored);
         return;
@@ -136,10 +136,7 @@ int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool
 
 bool hostHasMarker(SyncContext* context, FileNode* directory) {
     if (directory == nullptr) return false;
-    char16_t name[sizeof kMarkerName / sizeof kMarkerName[0]];
-    std::memcpy(name, kMarkerName, sizeof name);
-    FileNode marker = {};
-    marker.parent = directory;
-    marker.name = name;
-    return statHostNode(context, &marker);
+    MarkerNode marker;
+    initMarkerNode(&marker, directory);
+    return statHostNode(context->hostRoot, &marker.node);
 }

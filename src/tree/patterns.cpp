@@ -1,8 +1,7 @@
 // The /i and /o pattern lists: parsing a ';'-separated value into heap patterns,
 // the wildcard matcher, and the filter that decides whether a file is ignored.
-#include "sync/patterns.h"
+#include "tree/patterns.h"
 
-#include "app/context.h"
 #include "platform/platform.h"
 #include "support/heap.h"
 
@@ -73,10 +72,10 @@ bool matchWildcard(const char16_t* name, const char16_t* pattern) {
     return matchFrom(name, pattern) == kMatch;
 }
 
-bool isIgnored(const SyncContext* context, const char16_t* name) {
-    if (matchesAny(context->ignoreList, name)) return true;
-    if (context->onlyList == nullptr) return false;
-    return !matchesAny(context->onlyList, name);
+bool isIgnored(const PatternList* ignore, const PatternList* only, const char16_t* name) {
+    if (matchesAny(ignore, name)) return true;
+    if (only == nullptr) return false;
+    return !matchesAny(only, name);
 }
 
 PatternList* parsePatternList(PrivateHeap* heap, const char* value) {
