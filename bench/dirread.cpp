@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     setRoot(sorted.get(), dir);
     heapInit(&sorted->heap, kRunHeapSize);
     Timer timer;
-    bool read = readHostDirectory(&sorted->heap, sorted->hostRoot, &sorted->hostTop);
+    bool read = readHostDirectory(&sorted->heap, sorted->hostRoot, &sorted->hostTop, &sorted->hostWalk);
     double sortedWall = timer.wall(), sortedCpu = timer.cpu();
 
     auto single = std::make_unique<SyncContext>();
@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
     std::u16string path = dir.u16string();
     OneByOne state{single.get(), &single->hostTop};
     timer = Timer();
-    bool readBaseline = osReadDirectory(path.c_str(), insertEach, &state);
+    OsDirId readId{};
+    bool readBaseline = osReadDirectory(path.c_str(), insertEach, &state, &readId);
     double singleWall = timer.wall(), singleCpu = timer.cpu();
 
     long count = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "adb/connection.h"
+#include "support/encodings.h"
 #include "support/errors.h"
 
 namespace {
@@ -15,12 +16,6 @@ constexpr uint32_t kStatusBytes = 4;         // "OKAY" or "FAIL"
 constexpr char kTransportLocal[] = "host:transport-local";
 constexpr char kTransportSerial[] = "host:transport:";
 constexpr char kTransportAny[] = "host:transport-any";
-constexpr unsigned char kTab = 0x09;
-constexpr unsigned char kFirstPrintable = 0x20;
-constexpr unsigned char kDelete = 0x7F;
-constexpr unsigned char kUtf8C1Lead = 0xC2;  // U+0080..U+009F are C2 80..C2 9F
-constexpr unsigned char kUtf8C1First = 0x80;
-constexpr unsigned char kUtf8C1Last = 0x9F;
 
 static_assert(kTransportNameBytes >= sizeof kTransportSerial - 1 + kSerialSize,
               "every serial of /d fits the transport name");
@@ -91,22 +86,7 @@ void selectTransport(AdbConnection* conn) {
 }
 
 size_t sanitiseServerBytes(char* text, size_t length) {
-    size_t out = 0;
-    for (size_t in = 0; in < length; ++in) {
-        unsigned char c = static_cast<unsigned char>(text[in]);
-        if (c == kUtf8C1Lead && in + 1 < length) {
-            unsigned char next = static_cast<unsigned char>(text[in + 1]);
-            if (next >= kUtf8C1First && next <= kUtf8C1Last) {
-                text[out++] = '?';   // a C1 control, such as CSI, written in UTF-8
-                ++in;
-                continue;
-            }
-        }
-        if ((c < kFirstPrintable && c != kTab) || c == kDelete) c = '?';
-        text[out++] = static_cast<char>(c);
-    }
-    text[out] = 0;
-    return out;
+    return makeDisplaySafeBytes(text, length);
 }
 
 void sanitiseServerText(char* text) {

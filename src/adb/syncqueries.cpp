@@ -29,11 +29,16 @@ bool isDotName(const char* name, uint32_t length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-// True when the name can be one host path component: not empty, no NUL inside
-// (the device would name another file than the one shown), and only characters
-// the host allows in a name ('/' never; on Windows no '\\', ':' and the like).
-bool isHostComponent(const char* name, uint32_t length, const char16_t* wide) {
-    if (length == 0 || std::memchr(name, 0, length) != nullptr) return false;
+// True when the name can be one host path component and names exactly the device
+// file: not empty, no NUL inside, strictly valid UTF-8 that re-encodes to its own
+// bytes (no alias of "..", "." or another name), not "." or "..", and only
+// characters the host allows in a name ('/' never; on Windows no '\\', ':' and the like).
+bool isHostComponent(const char* name, uint32_t length, const char16_t* wide, bool decoded) {
+    if (!decoded || length == 0 || std::memchr(name, 0, length) != nullptr) return false;
+    char again[kDentNameBytes];
+    utf16ToUtf8(wide, again, sizeof again);
+    if (std::strlen(again) != length || std::memcmp(again, name, length) != 0) return false;
+    if (isDotName(name, length)) return false;
     for (const char16_t* c = wide; *c != 0; ++c)
         if (!osValidNameChar(*c)) return false;
     return true;
@@ -65,6 +70,9 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory,
 void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
     // A request is never sent cut: a shorter path would name another file.
     if (length > kSyncPayloadBytes) raiseError(ERR_ADB_SEND);
+    // Nothing may be waiting before a request: a record after the end of the last
+    // reply (after DONE) would be read as part of the next one.
+    if (adbBytesAvailable(conn) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     unsigned char request[kHeaderBytes + kSyncPayloadBytes];
     std::memcpy(request, id, kIdBytes);
     writeLe32(request + kIdBytes, length);
@@ -107,6 +115,13 @@ bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* direct
     MarkerNode marker;
     initMarkerNode(&marker, directory);
     return syncStat(conn, root, &marker.node);
+}
+
+const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide) {
+    bool decoded = length < kDentNameBytes && utf8ToUtf16(name, wide, kPathChars);
+    if (!isHostComponent(name, length, wide, decoded)) return "not a valid file name";
+    if (isPullTempName(wide)) return "a temporary file of an interrupted pull";
+    return nullptr;
 }
 
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
@@ -157,9 +172,8 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
             continue;
         }
         char16_t wide[kPathChars];
-        utf8ToUtf16(name, wide, kPathChars);
-        if (!isHostComponent(name, length, wide)) {
-            reportSkippedEntry(root, directory, name, length, "not a valid file name");
+        if (const char* problem = deviceNameProblem(name, length, wide)) {
+            reportSkippedEntry(root, directory, name, length, problem);
             continue;
         }
 

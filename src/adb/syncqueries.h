@@ -26,5 +26,8 @@ bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* direct
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",
 // entries that are neither files nor directories, and (with a line on standard
 // error) names longer than 255 bytes or that are not one host path component.
+// Decodes a listed name of `length` bytes into `wide` (kPathChars units): null when
+// it can become a node, else why it is skipped.
+const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide);
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory);
 bool syncQuit(AdbConnection* conn);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
@@ -54,6 +55,7 @@ size_t rootLength(const char16_t* path, const PathSyntax& syntax) {
 void printPathMessage(const char* format, const char16_t* path) {
     char narrow[kMessagePathBytes];
     osWideToNarrow(path != nullptr ? path : u"", narrow, sizeof narrow);
+    makeDisplaySafeBytes(narrow, std::strlen(narrow));
     char line[kMessageBytes];
     int length = std::snprintf(line, sizeof line, format, narrow);
     if (length < 0) return;
@@ -71,24 +73,6 @@ void createParents(const char16_t* path) {
 }
 
 // Reading one directory: its nodes are collected first and linked in one sorted pass.
-// True for ".NAME.tandrix-XXXXXX" (six upper-case hex digits): the temporary file
-// that createHostTempFile makes for a pull.
-bool isPullTempName(const char16_t* name) {
-    constexpr char16_t kMark[] = u".tandrix-";
-    constexpr size_t kMarkChars = sizeof kMark / sizeof kMark[0] - 1;
-    constexpr size_t kDigits = 6;
-    size_t n = wideLength(name);
-    if (name[0] != u'.' || n < 1 + kMarkChars + kDigits) return false;
-    const char16_t* mark = name + n - kMarkChars - kDigits;
-    for (size_t i = 0; i < kMarkChars; ++i)
-        if (mark[i] != kMark[i]) return false;
-    for (size_t i = 0; i < kDigits; ++i) {
-        char16_t c = mark[kMarkChars + i];
-        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
-    }
-    return true;
-}
-
 struct DirectoryRead {
     PrivateHeap* heap;
     const char16_t* root;
@@ -315,6 +299,15 @@ OsFile createHostFile(const char16_t* path) {
     return file;
 }
 
+bool hostTempPathFits(const char16_t* path) {
+    PathSyntax syntax = hostSyntax();
+    size_t n = wideLength(path);
+    size_t nameStart = n;
+    while (nameStart > 0 && path[nameStart - 1] != syntax.separator) --nameStart;
+    size_t nameLength = n - nameStart < kTempNameChars ? n - nameStart : kTempNameChars;
+    return nameStart + 1 + nameLength + kTempSuffixChars < kPathChars;
+}
+
 // The temporary file is ".NAME.tandrix-XXXXXX" beside the target, so the rename that
 // replaces the target stays within one directory (one file system).
 OsFile createHostTempFile(const char16_t* path, char16_t* tempPath) {
@@ -372,11 +365,44 @@ bool statHostNode(const char16_t* root, FileNode* node) {
     return true;
 }
 
-bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory) {
+namespace {
+
+// One line on standard error: the directory `shown` and why its subtree is left out.
+void reportSkippedDirectory(const char* shown, const char* reason) {
+    char line[kMessageBytes];
+    std::snprintf(line, sizeof line, "Skipped directory \"%s\": %s", shown, reason);
+    reportMessage(line);
+}
+
+}  // namespace
+
+bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory,
+                       HostWalk* walk) {
     char16_t path[kPathChars];
-    if (!hostPath(root, directory, path)) return false;   // a cut path names another place
+    char shown[kNarrowPathBytes];
+    size_t depth = 0;
+    for (const FileNode* n = directory; n->parent != nullptr; n = n->parent) ++depth;
+    // A cut path would name another place.
+    if (!hostPath(root, directory, path) || depth >= kMaxHostDepth) {
+        hostPathNarrow(root, directory, shown);
+        reportSkippedDirectory(shown, "path too long");
+        return false;
+    }
     DirectoryRead read{heap, root, directory, {}};
-    if (!osReadDirectory(path, visitEntry, &read)) return false;
+    OsDirId id{};
+    if (!osReadDirectory(path, visitEntry, &read, &id)) {
+        hostPathNarrow(root, directory, shown);
+        reportSkippedDirectory(shown, "cannot be read");
+        return false;
+    }
+    for (size_t i = 0; i < depth; ++i) {
+        if (walk->ids[i].volume == id.volume && walk->ids[i].file == id.file) {
+            hostPathNarrow(root, directory, shown);
+            reportSkippedDirectory(shown, "a link to a directory that contains it");
+            return false;
+        }
+    }
+    walk->ids[depth] = id;
     insertChildrenSorted(directory, read.nodes.data(), read.nodes.size());
     return true;
 }

@@ -5,9 +5,9 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "tree/filetree.h"
 
 struct PrivateHeap;
-struct FileNode;
 
 // Full-path buffer of root normalisation: as long as a root, so a deep but valid
 // root is normalised rather than refused.
@@ -33,12 +33,24 @@ OsFile createHostFile(const char16_t* path);
 // Creates the missing parents and a new temporary file beside `path` (its name in
 // `tempPath`, kPathChars). Raises ERR_DIR_CREATE or ERR_FILE_CREATE.
 OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);
+// True when the temporary name for `path` fits a path buffer.
+bool hostTempPathFits(const char16_t* path);
 
 // Fills mode, size, fullSize and mtime from the host entry; false when it cannot be
 // queried or its path does not fit.
 bool statHostNode(const char16_t* root, FileNode* node);
 // A new unlinked node from the heap for one entry of a directory read.
 FileNode* newHostNode(PrivateHeap* heap, const OsDirEntry* entry);
-// Adds one child per entry, in name order. False, nothing added, when the directory
-// cannot be read or its path does not fit (it then reads as empty).
-bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory);
+// The identities of the directories being read, one per depth below the root: a
+// directory equal to one of its ancestors (reached through a link) is not entered.
+// Each level of a path adds at least two characters, so this many levels always fit.
+constexpr size_t kMaxHostDepth = kPathChars / 2;
+struct HostWalk {
+    OsDirId ids[kMaxHostDepth];
+};
+
+// Adds one child per entry, in name order. False, nothing added, after one line on
+// standard error, when the directory cannot be listed or entered, its path does not
+// fit, or it is one of its own ancestors: the caller leaves its subtree out.
+bool readHostDirectory(PrivateHeap* heap, const char16_t* root, FileNode* directory,
+                       HostWalk* walk);

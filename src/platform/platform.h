@@ -153,10 +153,19 @@ struct OsDirEntry {
     OsFileInfo info;
 };
 
-// Reads a directory, calling `visit` once per entry except "." and "..". POSIX skips
-// FIFOs, sockets, devices and broken links. False when it cannot be opened.
+// Which directory a read reached, whatever path led there: device and inode on POSIX,
+// volume serial and file ID on Windows.
+struct OsDirId {
+    uint64_t volume;
+    uint64_t file;
+};
+
+// Reads a directory, calling `visit` once per entry except "." and "..", and gives
+// its identity in `id`. POSIX skips FIFOs, sockets, devices and broken links. False
+// when it cannot be opened or read to its end (an entry it may not query counts as
+// not read). The directory is closed also when `visit` raises.
 bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const OsDirEntry* entry),
-                     void* context);
+                     void* context, OsDirId* id);
 
 bool osCreateDirectory(const char16_t* path);
 OsFile osOpenRead(const char16_t* path);
@@ -169,7 +178,17 @@ int64_t osReadFile(OsFile file, void* buffer, size_t count);
 bool osWriteFile(OsFile file, const void* buffer, size_t count);
 // Sets creation (Windows) and modification time.
 bool osSetFileTime(OsFile file, uint64_t mtime);
-void osCloseFile(OsFile file);
+// False when closing reports an error (a delayed write failure): the file is not whole.
+bool osCloseFile(OsFile file);
+// Gives the file at `to` the permission bits of the file at `from` (POSIX mode bits;
+// Windows read-only, hidden, system and archive attributes). False when either fails.
+bool osCopyPermissions(const char16_t* from, const char16_t* to);
+// The size of an open file; false when it cannot be queried.
+bool osFileSize(OsFile file, uint64_t* size);
+// The file that an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C, Ctrl-Break, console
+// close) removes before the process ends: the open temporary file of a pull. Null
+// clears it. The path is kept in a static buffer, ready for the signal handler.
+void osSetInterruptCleanup(const char16_t* path, OsFile file);
 // Renames, replacing an existing target.
 bool osRenameFile(const char16_t* from, const char16_t* to);
 bool osDeleteFile(const char16_t* path);

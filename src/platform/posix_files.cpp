@@ -4,6 +4,7 @@
 //
 // Sections: path and name conversion; full path and lookup; directory read; files.
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,19 +216,35 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
 // ---------------------------------------------------------------------------
 
 // Directories and regular files after following links; FIFOs (whose read would
-// block a push), sockets, devices and broken links are skipped.
+// block a push), sockets, devices and broken links are skipped. An entry that exists
+// but may not be queried (a directory without search permission) makes the whole
+// read fail: its content would otherwise look smaller than it is.
 bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const OsDirEntry* entry),
-                     void* context) {
+                     void* context, OsDirId* id) {
     char native[kNativePathBytes];
     if (!toNative(path, native, sizeof native)) return false;
     DIR* dir = opendir(native);
     if (dir == nullptr) return false;
+    struct Closer {
+        DIR* dir;
+        ~Closer() { closedir(dir); }   // also when `visit` raises
+    } closer{dir};
     int fd = dirfd(dir);
+    struct stat self;
+    if (fstat(fd, &self) != 0) return false;
+    id->volume = static_cast<uint64_t>(self.st_dev);
+    id->file = static_cast<uint64_t>(self.st_ino);
     char16_t name[kNativeNameUnits];
-    while (struct dirent* d = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        struct dirent* d = readdir(dir);
+        if (d == nullptr) return errno == 0;
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
         struct stat st;
-        if (fstatat(fd, d->d_name, &st, 0) != 0) continue;
+        if (fstatat(fd, d->d_name, &st, 0) != 0) {
+            if (errno == ENOENT || errno == ELOOP) continue;   // gone, a broken or looping link
+            return false;
+        }
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
         OsDirEntry entry;
         entry.name = fromNative(d->d_name, name, kNativeNameUnits) ? name : nullptr;
@@ -235,8 +252,6 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
         fillInfo(st, &entry.info);
         visit(context, &entry);
     }
-    closedir(dir);
-    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -317,8 +332,24 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
     return futimens(static_cast<int>(file), times) == 0;
 }
 
-void osCloseFile(OsFile file) {
-    if (file != kNoFile) close(static_cast<int>(file));
+bool osCloseFile(OsFile file) {
+    if (file == kNoFile) return true;
+    // EINTR leaves the descriptor closed on Linux; only a reported error counts.
+    return close(static_cast<int>(file)) == 0 || errno == EINTR;
+}
+
+bool osCopyPermissions(const char16_t* from, const char16_t* to) {
+    struct stat st;
+    char native[kNativePathBytes];
+    return statNative(from, &st) && toNative(to, native, sizeof native) &&
+           chmod(native, st.st_mode & 07777) == 0;
+}
+
+bool osFileSize(OsFile file, uint64_t* size) {
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {
@@ -332,4 +363,46 @@ bool osRenameFile(const char16_t* from, const char16_t* to) {
 bool osDeleteFile(const char16_t* path) {
     char native[kNativePathBytes];
     return toNative(path, native, sizeof native) && unlink(native) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Interruption: the open temporary file is removed, then the signal ends the process
+// as it would have (the shell sees 128 + the signal number)
+// ---------------------------------------------------------------------------
+
+namespace {
+
+char cleanupPath[kNativePathBytes];          // native path of the file to remove
+volatile sig_atomic_t cleanupSet = 0;
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onInterrupt(int signo) {
+    if (cleanupSet) unlink(cleanupPath);   // async-signal-safe
+    signal(signo, SIG_DFL);
+    raise(signo);
+}
+
+}  // namespace
+
+void osSetInterruptCleanup(const char16_t* path, OsFile) {
+    static bool installed = false;
+    sigset_t all;
+    sigset_t old;
+    sigemptyset(&all);
+    for (int signo : kInterruptSignals) sigaddset(&all, signo);
+    sigprocmask(SIG_BLOCK, &all, &old);   // the handler never sees a half-written path
+    if (!installed) {
+        struct sigaction action{};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        for (int signo : kInterruptSignals) {
+            struct sigaction previous;
+            // A signal the caller ignores (nohup) stays ignored.
+            if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+            sigaction(signo, &action, nullptr);
+        }
+        installed = true;
+    }
+    cleanupSet = path != nullptr && toNative(path, cleanupPath, sizeof cleanupPath);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
 }

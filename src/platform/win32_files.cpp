@@ -70,29 +70,62 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
 // Directory read
 // ---------------------------------------------------------------------------
 
+// True when a name holds no lone surrogate: only such a name has a UTF-8 form.
+bool wellFormed(const wchar_t* name) {
+    for (; *name != 0; ++name) {
+        if (*name >= 0xD800 && *name < 0xDC00 && name[1] >= 0xDC00 && name[1] < 0xE000) ++name;
+        else if (*name >= 0xD800 && *name < 0xE000) return false;
+    }
+    return true;
+}
+
+// The volume serial and file ID of a directory: what tells a junction's target from
+// another directory.
+bool directoryId(const char16_t* path, OsDirId* id) {
+    HANDLE h = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!known) return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->file = join(info.nFileIndexHigh, info.nFileIndexLow);
+    return true;
+}
+
 // Every entry is taken; the directory attribute decides (a junction to a directory
-// is a directory). Hidden and system entries included.
+// is a directory). Hidden and system entries included. A name with a lone surrogate
+// is handed on without its UTF-16 form, so the caller reports and skips it.
 bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const OsDirEntry* entry),
-                     void* context) {
+                     void* context, OsDirId* id) {
+    if (!directoryId(path, id)) return false;
     std::wstring pattern(wide(path));
     if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';   // a drive root has one
     pattern += L'*';
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;
+    struct Closer {
+        HANDLE find;
+        ~Closer() { FindClose(find); }   // also when `visit` raises
+    } closer{find};
+    char shown[MAX_PATH * 3 + 1];
     do {
         if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0)
             continue;
         OsDirEntry entry;
-        entry.name = reinterpret_cast<const char16_t*>(data.cFileName);
-        entry.rawName = nullptr;   // every name is representable
+        bool valid = wellFormed(data.cFileName);
+        entry.name = valid ? reinterpret_cast<const char16_t*>(data.cFileName) : nullptr;
+        if (!valid)
+            osWideToNarrow(reinterpret_cast<const char16_t*>(data.cFileName), shown, sizeof shown);
+        entry.rawName = valid ? nullptr : shown;
         entry.info.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         entry.info.size = join(data.nFileSizeHigh, data.nFileSizeLow);
         entry.info.mtime = fileTimeOf(data.ftLastWriteTime);
         visit(context, &entry);
     } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return true;
+    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // ---------------------------------------------------------------------------
@@ -162,8 +195,65 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
     return SetFileTime(handleOf(file), &t, nullptr, &t) != 0;
 }
 
-void osCloseFile(OsFile file) {
-    if (file != kNoFile) CloseHandle(handleOf(file));
+bool osCloseFile(OsFile file) {
+    return file == kNoFile || CloseHandle(handleOf(file)) != 0;
+}
+
+bool osCopyPermissions(const char16_t* from, const char16_t* to) {
+    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    DWORD attributes = GetFileAttributesW(wide(from));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    DWORD kept = attributes & kKept;
+    return SetFileAttributesW(wide(to), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool osFileSize(OsFile file, uint64_t* size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(handleOf(file), &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Interruption: Ctrl-C, Ctrl-Break and console close remove the open temporary file
+// (its handle closed first, so the delete can succeed) and end with
+// STATUS_CONTROL_C_EXIT. The handler runs on a thread of its own.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr DWORD kControlCExit = 0xC000013A;   // STATUS_CONTROL_C_EXIT
+constexpr size_t kCleanupPathChars = 1024;
+wchar_t cleanupPath[kCleanupPathChars];
+HANDLE cleanupFile = INVALID_HANDLE_VALUE;
+CRITICAL_SECTION cleanupLock;
+
+BOOL WINAPI onControl(DWORD) {
+    EnterCriticalSection(&cleanupLock);   // never while the path is half written
+    if (cleanupPath[0] != 0) {
+        if (cleanupFile != INVALID_HANDLE_VALUE) CloseHandle(cleanupFile);
+        DeleteFileW(cleanupPath);
+    }
+    ExitProcess(kControlCExit);
+}
+
+}  // namespace
+
+void osSetInterruptCleanup(const char16_t* path, OsFile file) {
+    static bool installed = false;
+    if (!installed) {
+        InitializeCriticalSection(&cleanupLock);
+        SetConsoleCtrlHandler(onControl, TRUE);
+        installed = true;
+    }
+    EnterCriticalSection(&cleanupLock);
+    size_t n = 0;
+    if (path != nullptr)
+        for (; path[n] != 0 && n + 1 < kCleanupPathChars; ++n) cleanupPath[n] = path[n];
+    cleanupPath[n] = 0;
+    cleanupFile = path != nullptr ? handleOf(file) : INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&cleanupLock);
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {

@@ -31,9 +31,15 @@ OVERLAPPED* overlappedOf(OsNetState* net) {
 int64_t finishPending(OsNetState* net, uint32_t timeoutMs) {
     if (GetLastError() != ERROR_IO_PENDING) return -1;
     OVERLAPPED* overlapped = overlappedOf(net);
-    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) return -1;
     DWORD done = 0;
     DWORD flags = 0;
+    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
+        // The read still points at the caller's buffer: cancel it and wait until it has
+        // ended, so no late completion writes into memory the caller has moved on from.
+        CancelIoEx(reinterpret_cast<HANDLE>(socketOf(net)), overlapped);
+        WSAGetOverlappedResult(socketOf(net), overlapped, &done, TRUE, &flags);
+        return -1;
+    }
     if (!WSAGetOverlappedResult(socketOf(net), overlapped, &done, FALSE, &flags)) return -1;
     return done;
 }

@@ -73,13 +73,16 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
     // The device is not asked when the host side already has the marker.
+    // A host directory that cannot be read is left out like one with the marker:
+    // nothing is pulled into it and nothing of it is pushed.
     if ((host != nullptr && hostHasMarker(context, host)) ||
-        (device != nullptr && deviceHasMarker(&context->conn, context->androidRoot, device))) {
+        (device != nullptr && deviceHasMarker(&context->conn, context->androidRoot, device)) ||
+        (host != nullptr &&
+         !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk))) {
         setStatus(context, host, nullptr, HostDirIgnored);
         setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
     }
-    if (host != nullptr) readHostDirectory(&context->heap, context->hostRoot, host);
     if (device != nullptr) syncList(&context->conn, &context->heap, context->androidRoot, device);
     classifyChildren(context, host, device);
 }

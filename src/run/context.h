@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "adb/connection.h"
+#include "hostfs/hostfs.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
 #include "tree/patterns.h"
@@ -43,4 +44,7 @@ struct SyncContext {
     uint32_t statusCounts[kStatusCount];
     uint64_t perfFrequency;             // counter ticks per second, read once
     uint64_t copyStart;                 // counter at the start of the timed copy
+    HostWalk hostWalk;                  // the host directories being compared, by depth
+    uint32_t pushesSkipped;             // files left as they were because they changed
+    uint32_t pullsSkipped;
 };

@@ -23,14 +23,17 @@ constexpr uint32_t kMessageBytes = kNarrowPathBytes + 64;  // a skipped-path mes
 // The pull reads its DATA pieces into this buffer.
 unsigned char receiveBuffer[kDataChunkBytes];
 
-// A node whose path does not fit its buffer is not copied: a cut path would name
-// another file. One line on standard output says so and the run goes on.
-void reportSkipped(const FileNode* node) {
+constexpr char kPathTooLong[] = "Path too long, not copied";
+constexpr char kFileChanged[] = "File changed while copied, not copied";
+
+// A file that is not copied: a path that does not fit its buffer (a cut path would
+// name another file), or a file that changed since it was listed. One line on
+// standard output says so and the run goes on.
+void reportSkipped(const FileNode* node, const char* reason) {
     char path[kNarrowPathBytes];
     displayPath(node, path);
     char line[kMessageBytes];
-    int length = std::snprintf(line, sizeof line, "Path too long, not copied: %s%s", path,
-                               osLineEnd());
+    int length = std::snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
     if (length > 0) osWriteStdout(line, std::strlen(line));
 }
 
@@ -45,6 +48,7 @@ struct PullTarget {
         if (file != kNoFile) osCloseFile(file);
         file = kNoFile;
         if (created) osDeleteFile(tempPath);
+        if (created) osSetInterruptCleanup(nullptr, kNoFile);
         created = false;
     }
     ~PullTarget() { discard(); }
@@ -53,6 +57,23 @@ struct PullTarget {
 void openPullTarget(PullTarget* target, const char16_t* path) {
     target->file = createHostTempFile(path, target->tempPath);
     target->created = true;
+    osSetInterruptCleanup(target->tempPath, target->file);   // Ctrl-C removes it too
+}
+
+// Closes the whole temporary file, gives it the permissions of the file it replaces,
+// and renames it over the target. False when the close reports a late write error.
+// Raises ERR_FILE_CREATE with the target when the rename fails (a directory there).
+bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
+    bool closed = osCloseFile(target->file);
+    target->file = kNoFile;
+    if (!closed) return false;
+    OsFileInfo old;
+    if (osStatPath(targetPath, &old) && !old.isDirectory)
+        osCopyPermissions(targetPath, target->tempPath);
+    if (!osRenameFile(target->tempPath, targetPath)) raiseErrorWide(ERR_FILE_CREATE, targetPath);
+    target->created = false;
+    osSetInterruptCleanup(nullptr, kNoFile);
+    return true;
 }
 
 // One pass over a tree in pre-order: copies the files whose status is `onlyStatus`
@@ -77,23 +98,35 @@ bool pushFile(SyncContext* context, FileNode* node) {
     if (!hostPath(context->hostRoot, node, localPath) ||
         !devicePath(context->androidRoot, node, remotePath) ||
         std::strlen(remotePath) > kMaxSendPathBytes) {
-        reportSkipped(node);
+        reportSkipped(node, kPathTooLong);
         return true;
     }
 
+    // The whole 64-bit length: `size` holds only its low 32 bits.
+    uint64_t length = node->fullSize >= node->size ? node->fullSize : node->size;
     OsFile file = osOpenRead(localPath);
+    OsFileInfo info;
+    if (file == kNoFile && !osStatPath(localPath, &info)) {   // gone since it was listed
+        reportSkipped(node, kFileChanged);
+        context->pushesSkipped += 1;
+        return true;
+    }
     if (file == kNoFile) raiseErrorWide(ERR_FILE_OPEN, localPath);
     struct FileCloser {
         OsFile file;
         ~FileCloser() { osCloseFile(file); }
     } closer{file};
+    uint64_t openedSize = 0;
+    if (!osFileSize(file, &openedSize) || openedSize != length) {
+        reportSkipped(node, kFileChanged);
+        context->pushesSkipped += 1;
+        return true;
+    }
 
     int status = node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
     beginCopyLine(context, status, node, node->partner);
     uint32_t seconds = 0;  // stays 0 for a time before 1970
     fileTimeToUnix(node->mtime, &seconds, context->timeRounding);
-    // The whole 64-bit length: `size` holds only its low 32 bits.
-    uint64_t length = node->fullSize >= node->size ? node->fullSize : node->size;
     if (!sendFileRecords(&context->conn, remotePath, file, length, seconds)) return false;
     readSendStatus(&context->conn, true);
     endCopyLine(context, status);
@@ -107,8 +140,8 @@ bool pullFile(SyncContext* context, FileNode* node) {
     const char16_t* targetRoot = node->status == AndroidFileOnly ? context->hostRoot
                                                                  : context->altRoot;
     if (!devicePath(context->androidRoot, node, remotePath) ||
-        !hostPath(targetRoot, node, targetPath)) {
-        reportSkipped(node);
+        !hostPath(targetRoot, node, targetPath) || !hostTempPathFits(targetPath)) {
+        reportSkipped(node, kPathTooLong);
         return true;
     }
 
@@ -133,15 +166,17 @@ bool pullFile(SyncContext* context, FileNode* node) {
         }
     }
 
-    // A file whose length is not the one the device listed (a record after DONE of
-    // an earlier pull, a cut transfer) must not replace anything.
-    if (static_cast<uint32_t>(received) != node->size) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    // A file whose length is not the one the device listed changed while it was
+    // copied (a recording, a download): it replaces nothing, and the run goes on.
+    if (static_cast<uint32_t>(received) != node->size) {
+        target.discard();
+        abandonCopyLine(context, status, node, kFileChanged);
+        context->pullsSkipped += 1;
+        return true;
+    }
     if (!target.created) openPullTarget(&target, targetPath);
     osSetFileTime(target.file, node->mtime);   // a file without the device time is still whole
-    osCloseFile(target.file);
-    target.file = kNoFile;
-    if (!osRenameFile(target.tempPath, targetPath)) return false;
-    target.created = false;
+    if (!replaceTarget(&target, targetPath)) return false;
     endCopyLine(context, status);
     return true;
 }

@@ -6,6 +6,7 @@
 // pass; summary.
 #include "run/listing.h"
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -102,6 +103,7 @@ constexpr unsigned kTimeColumn = 17;
 constexpr unsigned kLabelColumn = 4;       // summary
 constexpr unsigned kCountEndColumn = 32;   // summary
 constexpr unsigned kLineEndChars = 2;      // CR LF at most
+constexpr unsigned kAbandonReasonChars = 80;  // the reason of an abandoned copy, ": " and line end
 
 // The longest listing line: leading line end, code and the widest size, the time
 // column, the path, both differences and the line end.
@@ -348,6 +350,18 @@ void endCopyLine(SyncContext* context, int status) {
     formatDuration(copyElapsed(ticks, context->perfFrequency), text, kCopyDurationFlags);
     strcat(text, osLineEnd());
     osWriteStdout(text, strlen(text));
+}
+
+void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason) {
+    char line[kNarrowPathBytes + kAbandonReasonChars];
+    if (isListed(context->listMask, status)) {
+        snprintf(line, sizeof line, "%s%s", reason, osLineEnd());
+    } else {
+        char path[kNarrowPathBytes];
+        displayPath(node, path);
+        snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
+    }
+    osWriteStdout(line, strlen(line));
 }
 
 // ---------------------------------------------------------------------------

@@ -32,5 +32,8 @@ void writeListLine(SyncContext* context, int status, const FileNode* node,
                    const FileNode* partner, bool endLine);
 void beginCopyLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner);
 void endCopyLine(SyncContext* context, int status);
+// Ends a copy that did not happen with `reason` in place of the duration (uncounted);
+// when the copy line is not listed, one line "reason: path" stands for it.
+void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason);
 void listResults(SyncContext* context);
 void printSummary(SyncContext* context);

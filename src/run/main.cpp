@@ -1,5 +1,7 @@
 // Program entry: fills the run's context from the command line, runs the sync, then
 // closes the ADB connection and releases the private heap.
+#include <new>
+
 #include "adb/connection.h"
 #include "run/context.h"
 #include "run/options.h"
@@ -27,12 +29,16 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == 0) {
-            heapInit(&context.heap, kRunHeapSize);
-            code = runSync(&context);
-        }
+        if (code == 0) code = runSync(&context);
     } catch (const SyncError& error) {
         ExceptionInfo info = syncErrorInfo(error);
+        reportException(&info);
+        code = 2;
+    } catch (const std::bad_alloc&) {
+        // A standard container that could not grow: reported as the heap's failure.
+        ExceptionInfo info{};
+        info.code = ERR_HEAP_COMMIT;
+        info.flags = 1;   // non-continuable
         reportException(&info);
         code = 2;
     }

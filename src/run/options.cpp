@@ -155,7 +155,9 @@ const char* usageText() {
     if (text[0]) return text;
     size_t length = 0;
     for (const char* line : kUsageLines) {
-        length += size_t(std::snprintf(text + length, sizeof text - length, "%s%s", line, osLineEnd()));
+        int n = std::snprintf(text + length, sizeof text - length, "%s%s", line, osLineEnd());
+        if (n < 0 || size_t(n) >= sizeof text - length) break;   // the lines that fit, whole
+        length += size_t(n);
     }
     for (char& c : text) {
         if (c == '/') c = osUsageSwitch();
@@ -166,6 +168,9 @@ const char* usageText() {
 int readCommandLine(SyncContext* context, const CommandSource& source) {
     static_assert(std::is_trivially_copyable_v<SyncContext>, "the context is zero-filled");
     std::memset(static_cast<void*>(context), 0, sizeof *context);
+    // The run's one region, reserved before the pattern lists take their share of it
+    // (raises when it cannot be reserved).
+    heapInit(&context->heap, kRunHeapSize);
 
     ParsedArgs* checked = parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012",
                                            usageText());

@@ -86,5 +86,9 @@ int runSync(SyncContext* context) {
 
     syncQuit(&context->conn);
     if (context->listMask & kListSummary) printSummary(context);
+    // Files left as they were because they changed while copied: the run went on,
+    // but scripts must notice.
+    if (context->pushesSkipped != 0) return kExitPushFailed;
+    if (context->pullsSkipped != 0) return kExitPullFailed;
     return kExitSuccess;
 }

@@ -1,6 +1,6 @@
 // The four conversions between the host's UTF-16 names and FILETIME times and the
-// device's UTF-8 names and Unix seconds. Byte for byte as the device side expects:
-// every UTF-16 unit is encoded by itself and nothing is validated.
+// device's UTF-8 names and Unix seconds, and the console-safe forms of a text. Names
+// are decoded strictly, so every name that decodes survives the round trip.
 #include "support/encodings.h"
 
 namespace {
@@ -17,6 +17,8 @@ constexpr uint64_t kRoundingAddends[] = {
 constexpr uint32_t kRoundingModes = sizeof kRoundingAddends / sizeof kRoundingAddends[0];
 static_assert(kRoundingModes == 6, "one addend per rounding mode");
 
+constexpr uint32_t kReplacement = 0xFFFD;   // stands for bytes that name no character
+
 bool isContinuation(unsigned char b) {
     return (b & 0xC0) == 0x80;   // a zero byte never is, so no read passes the terminator
 }
@@ -26,55 +28,105 @@ bool isContinuation(unsigned char b) {
 const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity) {
     size_t left = capacity;
     unsigned char* p = reinterpret_cast<unsigned char*>(out);
-    for (; *source != 0; ++source) {
-        uint32_t u = *source;
-        size_t bytes = u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
-        if (left < bytes + 1) break;   // the unit and the terminator must both fit
+    while (*source != 0) {
+        uint32_t c = *source;
+        size_t units = 1;
+        if (c >= 0xD800 && c < 0xDC00 && source[1] >= 0xDC00 && source[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (source[1] - 0xDC00u);
+            units = 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = kReplacement;   // a lone half names no character
+        }
+        size_t bytes = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (left < bytes + 1) break;   // the character and the terminator must both fit
         if (bytes == 1) {
-            *p++ = static_cast<unsigned char>(u);
-        } else if (bytes == 2) {
-            *p++ = static_cast<unsigned char>(0xC0 | (u >> 6));
-            *p++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            *p++ = static_cast<unsigned char>(c);
         } else {
-            *p++ = static_cast<unsigned char>(0xE0 | (u >> 12));
-            *p++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-            *p++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+            *p++ = static_cast<unsigned char>(kLead[bytes] | (c >> (6 * (bytes - 1))));
+            for (size_t k = bytes - 1; k > 0; --k)
+                *p++ = static_cast<unsigned char>(0x80 | ((c >> (6 * (k - 1))) & 0x3F));
         }
         left -= bytes;
+        source += units;
     }
     *p = 0;
     return source;
 }
 
-void utf8ToUtf16(const char* source, char16_t* out, size_t capacity) {
+bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(source);
     size_t left = capacity;
-    while (s[0] != 0 && left > 1) {
-        uint32_t unit;
-        unsigned char b0 = s[0];
-        if (b0 < 0x80) {
-            unit = b0;
-            s += 1;
-        } else if ((b0 & 0xE0) == 0xC0 && isContinuation(s[1])) {
-            unit = ((b0 & 0x1Fu) << 6) | (s[1] & 0x3Fu);
-            s += 2;
-        } else if ((b0 & 0xF0) == 0xE0 && isContinuation(s[1]) && isContinuation(s[2])) {
-            unit = ((b0 & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu);
-            s += 3;
-        } else if ((b0 & 0xF8) == 0xF0 && isContinuation(s[1]) && isContinuation(s[2]) &&
-                   isContinuation(s[3])) {
-            // No surrogate pair: the device names this way, the unit is the low 16 bits.
-            unit = ((b0 & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
-                   (s[3] & 0x3Fu);
-            s += 4;
-        } else {
-            unit = 0xFFFF;
-            s += 1;
+    bool valid = true;
+    while (s[0] != 0) {
+        uint32_t c = s[0];
+        size_t count = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
+                                    : (c & 0xF8) == 0xF0 ? 4 : 0;
+        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (count > 1) {
+            c &= 0x7Fu >> count;
+            for (size_t k = 1; k < count && count != 0; ++k) {
+                if (!isContinuation(s[k])) count = 0;   // cut: the terminator stops it too
+                else c = (c << 6) | (s[k] & 0x3Fu);
+            }
+            if (count != 0 && (c < kLeast[count] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)))
+                count = 0;
         }
-        *out++ = static_cast<char16_t>(unit);
-        --left;
+        if (count == 0) {
+            c = kReplacement;
+            count = 1;
+            valid = false;
+        }
+        size_t units = c >= 0x10000 ? 2 : 1;
+        if (left < units + 1) {
+            valid = false;
+            break;
+        }
+        if (units == 2) {
+            *out++ = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            *out++ = static_cast<char16_t>(c);
+        }
+        left -= units;
+        s += count;
     }
     *out = 0;
+    return valid;
+}
+
+bool isWellFormedUtf16(const char16_t* text) {
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) ++text;
+        else if (*text >= 0xD800 && *text < 0xE000) return false;
+    }
+    return true;
+}
+
+bool isControlChar(uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
+void makeDisplaySafeWide(char16_t* text) {
+    for (; *text != 0; ++text)
+        if (isControlChar(*text)) *text = u'?';
+}
+
+size_t makeDisplaySafeBytes(char* text, size_t length) {
+    size_t out = 0;
+    for (size_t in = 0; in < length; ++in) {
+        unsigned char c = static_cast<unsigned char>(text[in]);
+        if (c == 0xC2 && in + 1 < length && static_cast<unsigned char>(text[in + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[in + 1]) < 0xA0) {
+            ++in;   // a C1 control, such as CSI, written in UTF-8
+            c = '?';
+        } else if (c < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+        text[out++] = static_cast<char>(c);
+    }
+    text[out] = 0;
+    return out;
 }
 
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime) {

@@ -8,12 +8,24 @@
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull; // 1970-01-01 as FILETIME
 constexpr uint64_t kFileTimePerSecond = 10000000ull;
 
-// Encodes each UTF-16 unit by itself (surrogate halves become three bytes each);
-// writes at most capacity - 1 bytes and a terminator; returns where it stopped.
+// Encodes UTF-16 as UTF-8: a surrogate pair becomes one four-byte sequence, a lone
+// surrogate U+FFFD. Writes at most capacity - 1 bytes and a terminator, never cut
+// inside a character; returns where it stopped.
 const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity);
-// Decodes UTF-8 (0xFFFF for a bad byte, low 16 bits of a four-byte sequence);
-// never reads past the terminator.
-void utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
+// Decodes UTF-8 strictly: overlong forms, encoded surrogates, values above U+10FFFF
+// and cut sequences each give U+FFFD for their first byte; four-byte characters
+// become surrogate pairs. Never reads past the terminator. True when the whole
+// source was valid and fit.
+bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
+// True when a UTF-16 text holds no lone surrogate.
+bool isWellFormedUtf16(const char16_t* text);
+// True for the characters never shown on the console: C0 controls, DEL, C1 controls.
+bool isControlChar(uint32_t c);
+// Shows every control character of a UTF-16 text as '?', in place.
+void makeDisplaySafeWide(char16_t* text);
+// The same for `length` bytes of narrow text (C1 controls as UTF-8 C2 80..C2 9F);
+// returns the new length and terminates the text there.
+size_t makeDisplaySafeBytes(char* text, size_t length);
 // False for 0 seconds (out untouched).
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
 // False for a mode above 5 (out untouched), false with out = 0 before 1970.

@@ -5,6 +5,8 @@
 // also runs inside the POSIX fault handler, where only async-signal-safe calls are allowed.
 #include "support/errors.h"
 
+#include "support/encodings.h"
+
 #include <cstring>
 
 namespace {
@@ -12,7 +14,10 @@ namespace {
 char errorText[kErrorTextSize];   // the text argument of the last raise
 uintptr_t errorArgs[2];           // errorArgs[0] holds the address of errorText
 
-constexpr size_t kReportBufferSize = 1024;      // one formatted fatal message
+// One formatted fatal message: the longest text argument and the longest frame
+// around it, so a message is never cut.
+constexpr size_t kMessageFrameBytes = 256;
+constexpr size_t kReportBufferSize = kErrorTextSize + kMessageFrameBytes;
 constexpr size_t kFileDescriptionSize = 256;    // the version record's FileDescription
 constexpr int kHexDigits = 8;                   // minimum width of a hexadecimal insert
 constexpr uint32_t kNonContinuable = 1;         // EXCEPTION_NONCONTINUABLE
@@ -120,6 +125,7 @@ const char* raisedText() {
 
 [[gnu::noinline]] void raiseErrorWide(uint32_t code, const char16_t* text) {
     osWideToNarrow(text, errorText, kErrorTextSize);
+    makeDisplaySafeBytes(errorText, strlen(errorText));
     errorArgs[0] = reinterpret_cast<uintptr_t>(errorText);
     throwSyncError(code, 1, __builtin_return_address(0));
 }
@@ -127,7 +133,7 @@ const char* raisedText() {
 [[gnu::noinline]] void raiseErrorBytes(uint32_t code, const char* bytes, size_t length) {
     if (length > kErrorTextSize - 1) length = kErrorTextSize - 1;
     memmove(errorText, bytes, length);
-    errorText[length] = '\0';
+    makeDisplaySafeBytes(errorText, length);   // whatever it names, nothing raw reaches the console
     errorArgs[0] = reinterpret_cast<uintptr_t>(errorText);
     throwSyncError(code, 1, __builtin_return_address(0));
 }

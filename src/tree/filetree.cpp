@@ -99,8 +99,14 @@ bool narrowPath(const char16_t* wide, char* out, Convert convert) {
     return false;
 }
 
+// The narrow forms are for the console: control characters in names show as '?'.
 size_t toNarrow(const char16_t* wide, char* out, size_t capacity) {
-    return osWideToNarrow(wide, out, capacity);
+    char16_t safe[kPathChars];
+    size_t n = 0;
+    for (; wide[n] != 0 && n + 1 < kPathChars; ++n) safe[n] = wide[n];
+    safe[n] = 0;
+    makeDisplaySafeWide(safe);
+    return osWideToNarrow(safe, out, capacity);
 }
 
 size_t toUtf8(const char16_t* wide, char* out, size_t capacity) {
@@ -247,4 +253,21 @@ void initMarkerNode(MarkerNode* marker, FileNode* directory) {
     marker->node = FileNode{};
     marker->node.parent = directory;
     marker->node.name = marker->name;
+}
+
+// ".NAME.tandrix-XXXXXX" (six upper-case hex digits): the temporary file of a pull.
+bool isPullTempName(const char16_t* name) {
+    constexpr char16_t kMark[] = u".tandrix-";
+    constexpr size_t kMarkChars = sizeof kMark / sizeof kMark[0] - 1;
+    constexpr size_t kDigits = 6;
+    size_t n = wideLength(name);
+    if (name[0] != u'.' || n < 1 + kMarkChars + kDigits) return false;
+    const char16_t* mark = name + n - kMarkChars - kDigits;
+    for (size_t i = 0; i < kMarkChars; ++i)
+        if (mark[i] != kMark[i]) return false;
+    for (size_t i = 0; i < kDigits; ++i) {
+        char16_t c = mark[kMarkChars + i];
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
+    }
+    return true;
 }

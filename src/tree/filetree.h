@@ -54,6 +54,10 @@ bool devicePath(const char16_t* root, const FileNode* node, char* out);   // UTF
 bool devicePathNarrow(const char16_t* root, const FileNode* node, char* out);
 void displayPath(const FileNode* node, char* out);
 
+// True for the name of a pull's temporary file: never compared on either side, so
+// an interrupted pull's leftover is neither pushed nor pulled again.
+bool isPullTempName(const char16_t* name);
+
 // A node that stands for the marker file inside `directory`, for a query on either side.
 struct MarkerNode {
     char16_t name[sizeof kMarkerName / sizeof kMarkerName[0]];

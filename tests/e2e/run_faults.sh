@@ -66,7 +66,7 @@ sim_start "$D" --fault 'send=/sdcard/a.txt fail "bad\x01\x1b\ttext\ny\{300}"'
 run_tool -a host:"$H" sdcard
 expect_rc 2
 long=$(printf 'y%.0s' $(seq 1 244))
-err_after_copy_line "Error \"bad??	text?$long\" from ADB"
+err_after_copy_line "Error \"bad???text?$long\" from ADB"
 
 scenario "an OKAY text longer than 255 bytes is read and dropped"
 push_fixture
@@ -119,13 +119,15 @@ expect_rc 2
 err_after_copy_line "Unknown response from ADB"
 host_unchanged
 
-scenario "a device that sends fewer bytes than it listed replaces nothing"
+scenario "a device file that shrank since it was listed replaces nothing; exit 10"
 pull_fixture
 sim_start "$D" --fault 'recv=/sdcard/upd.bin size 1000'
 run_tool -h host:"$H" sdcard
-expect_rc 2
-err_after_copy_line "Unknown response from ADB"
+expect_rc 10
+expect_out_raw "$L_upd - File changed while copied, not copied$LE"
+expect_err ""
 host_unchanged
+run_log | grep -q '^QUIT' || fail "the run did not end as usual"
 
 scenario "a DATA record after DONE does not leak into the next pulled file"
 pull_fixture

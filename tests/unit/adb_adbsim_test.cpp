@@ -140,7 +140,7 @@ TEST_F(AdbSim, LongFailTextKeepsItsFirst1023Bytes) {
     expectFail((std::string(1022, 'a') + "b").c_str());
 }
 
-TEST_F(AdbSim, ControlCharactersInAFailText) { expectFail("bad ?[31mred?[0m\ttab?line"); }
+TEST_F(AdbSim, ControlCharactersInAFailText) { expectFail("bad ?[31mred?[0m?tab?line"); }
 
 TEST_F(AdbSim, ClosedInTheMiddleOfAReply) {
     enterSync();

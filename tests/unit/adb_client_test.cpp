@@ -78,7 +78,7 @@ TEST(AdbText, ControlCharactersBecomeQuestionMarks) {
     struct Row { std::string in; std::string out; };
     const Row rows[] = {
         {"device 'x' not found", "device 'x' not found"},
-        {"tab\tkept", "tab\tkept"},
+        {"tab\tgone", "tab?gone"},
         {"a\x1b[2Jb", "a?[2Jb"},
         {"line\r\nend", "line??end"},
         {"del\x7f", "del?"},
@@ -255,7 +255,7 @@ TEST_F(AdbNet, StatusReplies) {
         {"FAIL12G4whatever", ERR_ADB_UNKNOWN_RESPONSE, ""},
         {"OKAX", ERR_ADB_UNKNOWN_RESPONSE, ""},
         {"FAIL07D0" + longText, ERR_ADB_ERROR, std::string(1023, 'x')},
-        {"FAIL0009a\x1b[2J\tb\r\n", ERR_ADB_ERROR, "a?[2J\tb??"},
+        {"FAIL0009a\x1b[2J\tb\r\n", ERR_ADB_ERROR, "a?[2J?b??"},
     };
     for (const Row& row : rows) {
         serve([&](PeerLink* link) {

@@ -21,14 +21,16 @@ std::u16string decode(const std::string& bytes, size_t capacity = 64) {
     return out;
 }
 
-TEST(Utf16ToUtf8, EncodesEachUnitByItself) {
+TEST(Utf16ToUtf8, EncodesCharactersAndPairs) {
     EXPECT_EQ(encode(u"abc"), "abc");
     EXPECT_EQ(encode(u"\u00e9"), "\xC3\xA9");
     EXPECT_EQ(encode(u"\u07ff\u0800"), "\xDF\xBF\xE0\xA0\x80");
     EXPECT_EQ(encode(u"\u20ac"), "\xE2\x82\xAC");
-    // A surrogate pair becomes two three-byte sequences, not one four-byte one.
-    EXPECT_EQ(encode(std::u16string{0xD83D, 0xDE00}), "\xED\xA0\xBD\xED\xB8\x80");
+    EXPECT_EQ(encode(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");   // one character
+    EXPECT_EQ(encode(std::u16string{0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(encode(std::u16string{0xD83D, u'a'}), "\xEF\xBF\xBD" "a");   // a lone half
     EXPECT_EQ(encode(u"\uffff"), "\xEF\xBF\xBF");
+    EXPECT_EQ(encode(std::u16string{u'x', 0xD83D, 0xDE00}, 5), "x");   // never cut inside
 }
 
 TEST(Utf16ToUtf8, CutsBetweenCharactersAndReportsWhereItStopped) {
@@ -45,28 +47,45 @@ TEST(Utf16ToUtf8, CutsBetweenCharactersAndReportsWhereItStopped) {
     EXPECT_EQ(utf16ToUtf8(euro, out, 5), euro + 2);
 }
 
-TEST(Utf8ToUtf16, DecodesWellFormedSequences) {
-    EXPECT_EQ(decode("abc"), u"abc");
-    EXPECT_EQ(decode("\xC3\xA9"), u"\u00e9");
-    EXPECT_EQ(decode("\xE2\x82\xAC"), u"\u20ac");
-    // Four bytes give the low 16 bits of the code point: U+1F600 becomes 0xF600.
-    EXPECT_EQ(decode("\xF0\x9F\x98\x80"), std::u16string{0xF600});
-    EXPECT_EQ(decode("\xED\xA0\xBD\xED\xB8\x80"), (std::u16string{0xD83D, 0xDE00}));
-}
-
-TEST(Utf8ToUtf16, BadBytesBecomeFFFFAndNothingPassesTheTerminator) {
-    EXPECT_EQ(decode("\xFF"), std::u16string{0xFFFF});
-    EXPECT_EQ(decode("\xC3"), std::u16string{0xFFFF});
-    EXPECT_EQ(decode("\xE2\x82"), (std::u16string{0xFFFF, 0xFFFF}));
-    EXPECT_EQ(decode("\x80z"), (std::u16string{0xFFFF, u'z'}));
-    EXPECT_EQ(decode("\xC3(a"), (std::u16string{0xFFFF, u'(', u'a'}));
-    // An overlong zero decodes to 0 and ends the string for any later reader.
-    EXPECT_EQ(decode("\xC0\x80z"), u"");
+// Strict decoding: every form that is not the one shortest encoding of a character
+// gives U+FFFD for its first byte and a false result.
+TEST(Utf8ToUtf16, DecodesStrictly) {
+    struct Row { std::string in; std::u16string out; bool valid; };
+    const Row rows[] = {
+        {"abc", u"abc", true},
+        {"\xC3\xA9", u"\u00e9", true},
+        {"\xE2\x82\xAC", u"\u20ac", true},
+        {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}, true},
+        {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}, true},
+        {"\xC0\xAE\xC0\xAE", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}, false},   // overlong ".."
+        {"\xC1\xA1", {0xFFFD, 0xFFFD}, false},                             // overlong "a"
+        {"\xE0\x80\xAE", {0xFFFD, 0xFFFD, 0xFFFD}, false},
+        {"\xED\xA0\xBD\xED\xB8\x80", std::u16string(6, 0xFFFD), false},  // encoded halves
+        {"\xF4\x90\x80\x80", std::u16string(4, 0xFFFD), false},            // above U+10FFFF
+        {"\xFF", {0xFFFD}, false},
+        {"\xC3", {0xFFFD}, false},
+        {"\x80z", {0xFFFD, u'z'}, false},
+        {"\xC3(a", {0xFFFD, u'(', u'a'}, false},
+    };
+    for (const Row& row : rows) {
+        char16_t out[64];
+        EXPECT_EQ(utf8ToUtf16(row.in.c_str(), out, 64), row.valid) << row.in;
+        EXPECT_EQ(std::u16string(out), row.out) << row.in;
+    }
     // The bytes behind a cut-off sequence are never read: this buffer ends right there.
     const char tail[] = {'\xF0', '\x9F', '\0'};
     char16_t out[4];
-    utf8ToUtf16(tail, out, 4);
-    EXPECT_EQ(std::u16string(out), (std::u16string{0xFFFF, 0xFFFF}));
+    EXPECT_FALSE(utf8ToUtf16(tail, out, 4));
+    EXPECT_EQ(std::u16string(out), (std::u16string{0xFFFD, 0xFFFD}));
+    // A pair never splits at the capacity.
+    EXPECT_FALSE(utf8ToUtf16("a\xF0\x9F\x98\x80", out, 3));
+    EXPECT_EQ(std::u16string(out), u"a");
+}
+
+TEST(DisplaySafe, ControlsBecomeQuestionMarks) {
+    std::u16string wide = u"a\x1b]0;x\x07\n\u0085\u009b\u00a0\u007f";
+    makeDisplaySafeWide(wide.data());
+    EXPECT_EQ(wide, u"a?]0;x????\u00a0?");
 }
 
 TEST(Utf8ToUtf16, StopsAtTheCapacity) {
@@ -74,14 +93,21 @@ TEST(Utf8ToUtf16, StopsAtTheCapacity) {
     EXPECT_EQ(decode("abc", 1), u"");
 }
 
-TEST(Utf8Utf16, RoundTripsTheBasicPlaneOutsideSurrogates) {
+TEST(Utf8Utf16, RoundTripsEveryPlane) {
     std::u16string all;
-    for (char32_t c = 1; c < 0x10000; c += 7)
-        if (c < 0xD800 || c >= 0xE000) all.push_back(static_cast<char16_t>(c));
+    for (char32_t c = 1; c < 0x110000; c += 7) {
+        if (c >= 0xD800 && c < 0xE000) continue;
+        if (c < 0x10000) {
+            all.push_back(static_cast<char16_t>(c));
+        } else {
+            all.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            all.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        }
+    }
     std::string bytes(all.size() * 3 + 1, '\0');
     utf16ToUtf8(all.c_str(), bytes.data(), bytes.size());
     std::u16string back(all.size() + 1, u'\0');
-    utf8ToUtf16(bytes.c_str(), back.data(), back.size());
+    EXPECT_TRUE(utf8ToUtf16(bytes.c_str(), back.data(), back.size()));
     back.resize(all.size());
     EXPECT_EQ(back, all);
 }

@@ -61,8 +61,8 @@ TEST(CompareNames, OrdersByUnsignedUtf8Bytes) {
         {u"same", u"same", 0},
         {u"z", u"\u00e9", -1},               // 0x7A against 0xC3
         {u"\u00ff", u"\u0100", -1},          // C3 BF against C4 80
-        // A pair sorts by its surrogates (ED A0..), before U+E000 (EE 80 80).
-        {std::u16string{0xD83D, 0xDE00}, u"\ue000", -1},
+        // A pair sorts as its four-byte form (F0 ..), after U+E000 (EE 80 80).
+        {std::u16string{0xD83D, 0xDE00}, u"\ue000", 1},
         {u"\ud7ff", std::u16string{0xD83D, 0xDE00}, -1},
         {u"", u"a", -1},
     };

@@ -378,7 +378,7 @@ TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSizeInFullSize) {
     std::error_code error;
     fs::resize_file(fs::path(path(u"big")), 0x100000010ull, error);   // sparse where it can be
     if (error) GTEST_SKIP() << "cannot make a file over 4 GiB here";
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(context->hostTop.firstChild->size, 0x10u);
     EXPECT_EQ(context->hostTop.firstChild->fullSize, 0x100000010ull);
@@ -396,7 +396,7 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     osSetFileTime(handle, kSomeTime);
     osCloseFile(handle);
 
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u".h");
@@ -414,7 +414,7 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
 
     // A subdirectory reads through its composed path.
     FileNode* b = context->hostTop.firstChild->nextSibling;
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, b));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, b, &context->hostWalk));
     ASSERT_EQ(children(b).size(), 1u);
     EXPECT_EQ(children(b)[0].name, u"inner");
 }
@@ -425,7 +425,7 @@ TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
     std::u16string drive = base.substr(0, 3);            // "C:\"
     std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);   // e.g. "users"
     std::copy(drive.begin(), drive.end(), context->hostRoot);
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     FileNode* found = nullptr;
     for (FileNode* c = context->hostTop.firstChild; c != nullptr; c = c->nextSibling)
         if (lower(c->name) == lower(first)) found = c;
@@ -446,7 +446,7 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
     writeFile(u"Readme.txt", "1");
     writeFile(u"README.txt", "22");
     writeFile(u"b", "");
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u"README.txt");
@@ -457,7 +457,7 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
 TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     std::u16string missing = path(u"missing");
     std::copy(missing.begin(), missing.end(), context->hostRoot);
-    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     EXPECT_EQ(context->hostTop.firstChild, nullptr);
 
     std::u16string base = path();
@@ -468,7 +468,7 @@ TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     deep.name = longName.data();
     deep.mode = kModeDirectory;
     deep.parent = &context->hostTop;
-    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &deep));
+    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &deep, &context->hostWalk));
     EXPECT_FALSE(statHostNode(context->hostRoot, &deep));
 }
 
@@ -484,7 +484,7 @@ TEST_F(HostFsTest, ReadLeavesOutTheTemporaryFilesOfAnInterruptedPull) {
     fs::create_directory(dir / ".c.tandrix-0A1B2C");   // directories are never ours
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     std::string message = ::testing::internal::GetCapturedStderr();
     std::u16string tempName(temp + base.size() + 1);
     EXPECT_NE(message.find(narrow(tempName) + "\": a temporary file of an interrupted pull"),
@@ -511,7 +511,7 @@ TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
     fs::rename(dir / "zz", dir / std::string("bad\xFF\x1B[0m"));
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     std::string message = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(message, "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid UTF-8\n");
 
@@ -530,7 +530,7 @@ TEST_F(HostFsTest, PosixNamesOutsideTheBasicPlaneRoundTrip) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
     fs::create_directory(dir / "\xF0\x9F\x98\x80");   // U+1F600
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(std::u16string(context->hostTop.firstChild->name), (std::u16string{0xD83D, 0xDE00}));
     EXPECT_TRUE(statHostNode(context->hostRoot, context->hostTop.firstChild));

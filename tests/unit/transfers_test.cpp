@@ -12,6 +12,7 @@
 #include "adb/connection.h"
 #include "support/encodings.h"
 #include "adb/syncqueries.h"
+#include "raised_code.h"
 #include "run/copypasses.h"
 #include "adb_peer.h"
 #include "run/context.h"
@@ -107,12 +108,13 @@ TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
     EXPECT_EQ(context->statusCounts[CreatedOnHost] + context->statusCounts[UpdatedOnHost], 0u);
 }
 
-TEST_F(TransferNet, PullWhoseRenameFailsKeepsTheOldFile) {
+TEST_F(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
     FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
     serve(sendHello);
     osFailCall(OS_RENAME, 1);
-    EXPECT_FALSE(pullFile(context.get(), device));
+    EXPECT_EQ(raisedCode([&] { pullFile(context.get(), device); }), uint32_t(ERR_FILE_CREATE));
+    EXPECT_NE(std::string(raisedText()).find("f.txt"), std::string::npos);
     expectOldFileOnly();
 }
 

@@ -1,0 +1,48 @@
+// The network back end of the fuzz builds: a connection whose received bytes are a
+// buffer the target sets, and whose sends go nowhere.
+#include "fuzz_net.h"
+
+#include <cstring>
+
+namespace {
+
+const unsigned char* replyData = nullptr;
+size_t replyLeft = 0;
+bool requestSent = false;   // the reply counts as pending only after a request
+
+}  // namespace
+
+void fuzzSetReplies(const unsigned char* data, size_t size) {
+    replyData = data;
+    replyLeft = size;
+    requestSent = false;
+}
+
+bool osNetConnect(OsNetState* net, uint16_t, uint32_t) {
+    net->socketHandle = 1;
+    return true;
+}
+
+bool osNetSendAll(OsNetState*, const void*, size_t, uint32_t) {
+    requestSent = true;
+    return true;
+}
+
+// Short reads on purpose (at most 7 bytes), so the callers' loops are exercised;
+// 0 (peer closed) once the input is used up.
+int64_t osNetReceive(OsNetState*, void* buffer, size_t count, uint32_t) {
+    size_t n = count < replyLeft ? count : replyLeft;
+    if (n > 7) n = 7;
+    std::memcpy(buffer, replyData, n);
+    replyData += n;
+    replyLeft -= n;
+    return static_cast<int64_t>(n);
+}
+
+uint32_t osNetAvailable(OsNetState*) {
+    return requestSent ? static_cast<uint32_t>(replyLeft) : 0;
+}
+
+void osNetClose(OsNetState* net) {
+    net->socketHandle = 0;
+}
