@@ -1,6 +1,6 @@
-// The wildcard matcher against a slow reference: plain recursion over every split,
-// on short names and patterns drawn from a small alphabet so that '*' meets many
-// partial matches.
+// The wildcard matcher against a slow reference (the full table of every name and
+// pattern position), on short names and patterns drawn from a small alphabet so
+// that '*' meets many partial matches.
 #include <cstdint>
 #include <cstdlib>
 
@@ -9,19 +9,26 @@
 
 namespace {
 
-constexpr size_t kMaxChars = 24;   // keeps the reference's exponential search small
+constexpr size_t kMaxChars = 64;   // name and pattern characters
 
+// The textbook table: match[i][j] says whether name[i..] matches pattern[j..].
 bool reference(const char16_t* name, const char16_t* pattern) {
-    if (*pattern == 0) return *name == 0;
-    if (*pattern == u'*') {
-        for (const char16_t* rest = name;; ++rest) {
-            if (reference(rest, pattern + 1)) return true;
-            if (*rest == 0) return false;
+    size_t n = 0, p = 0;
+    while (name[n] != 0) ++n;
+    while (pattern[p] != 0) ++p;
+    bool match[kMaxChars + 2][kMaxChars + 2] = {};
+    match[n][p] = true;
+    for (size_t j = p; j-- > 0;) {
+        for (size_t i = n + 1; i-- > 0;) {
+            if (pattern[j] == u'*') {
+                match[i][j] = match[i][j + 1] || (i < n && match[i + 1][j]);
+            } else {
+                match[i][j] = i < n && match[i + 1][j + 1] &&
+                              (pattern[j] == u'?' || osUpperChar(pattern[j]) == osUpperChar(name[i]));
+            }
         }
     }
-    if (*name == 0) return false;
-    if (*pattern != u'?' && osUpperChar(*pattern) != osUpperChar(*name)) return false;
-    return reference(name + 1, pattern + 1);
+    return match[0][0];
 }
 
 }  // namespace

@@ -146,6 +146,22 @@ TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
     EXPECT_EQ(context->statusCounts[CreatedOnAndroid], 0u);
 }
 
+// A host file that vanished or changed size since it was listed is skipped before
+// anything is sent, counted, and the run goes on.
+TEST_F(TransferNet, PushOfAFileThatChangedSinceListedSendsNothing) {
+    std::ofstream(root / "grown.txt") << "grown since";
+    FileNode* grown = node(&context->hostTop, u"grown.txt", 5, HostFileNewer);
+    FileNode* gone = node(&context->hostTop, u"gone.txt", 5, HostFileOnly);
+    std::string received;
+    serve([&](PeerLink* link) { received = peerRead(link, 1024); });
+    EXPECT_TRUE(pushFile(context.get(), grown));
+    EXPECT_TRUE(pushFile(context.get(), gone));
+    adbRelease(conn);
+    peerFinish(&peer);
+    EXPECT_EQ(received, "");
+    EXPECT_EQ(context->pushesSkipped, 2u);
+}
+
 TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
     std::u16string longName(600, u'n');   // 600 three-byte characters: beyond 1023 UTF-8 bytes
     for (char16_t& c : longName) c = u'\u00e9';
