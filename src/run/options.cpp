@@ -113,12 +113,15 @@ void reportRoot(const char* format, const char* argument) {
     reportMessage(message);
 }
 
-// The three roots; an alternative root that cannot be normalised is refused, since an
-// empty one would put pulled files relative to the current directory.
+// The three roots; a host or alternative root that cannot be normalised is refused,
+// since an empty one would put files relative to the current directory.
 bool readRoots(SyncContext* context, const ParsedArgs* args) {
     char argument[kRootArgumentSize];
     if (!takeArgument(args, 1, argument, sizeof argument)) return false;
-    normaliseHostRoot(argument, context->hostRoot);
+    if (!normaliseHostRoot(argument, context->hostRoot)) {
+        reportRoot("Host root %s cannot be used", argument);
+        return false;
+    }
     if (!takeArgument(args, 2, argument, sizeof argument)) return false;
     normaliseDeviceRoot(argument, context->androidRoot);
     // A normalised device root begins with '/'; an empty one would put pushed files

@@ -153,6 +153,9 @@ TEST(OptionStep, Roots) {
     result = run({"-h", "host", "sdcard", tooLong});
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.messages, "Alternative root " + tooLong + " cannot be used");
+    result = run({"-h", tooLong, "sdcard"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.messages, "Host root " + tooLong + " cannot be used");
 
     // A device root that does not fit once it begins with '/' is refused, not left
     // empty.
