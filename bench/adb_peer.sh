@@ -126,8 +126,9 @@ one_row() {   # LABEL CASE ADB-NAME
     read -r am amin amax <<<"$(stats "${aa[@]}")"
     awk -v l="$label" -v n="$3" -v tm="$tm" -v tmin="$tmin" -v tmax="$tmax" -v am="$am" -v amin="$amin" \
         -v amax="$amax" -v d="$delay" 'BEGIN {
-        printf "| %-36s | %2d ms | %7.3f (%.3f-%.3f) | %-16s | %7.3f (%.3f-%.3f) | %5.2f |\n",
-            l, d, tm, tmin, tmax, n, am, amin, amax, am / tm }'
+        t = sprintf("%.3f (%.3f-%.3f)", tm, tmin, tmax)
+        a = sprintf("%.3f (%.3f-%.3f)", am, amin, amax)
+        printf "| %-36s | %2d ms | %24s | %-11s | %24s | %5.2f |\n", l, d, t, n, a, am / tm }'
 }
 
 # ---------------------------------------------------------------------------
@@ -160,8 +161,8 @@ sleep 1   # the no-op check looks for anything newer than the mark
 echo "tandrix beside adb $(adb version | sed -n 's/^Version //p'), both through the real ADB server;"
 echo "the device is adbsim --daemon; medians of $runs runs in seconds (min-max); ratio = adb / tandrix"
 echo
-echo "| case                                 | delay | tandrix s               | adb              | adb s                   | ratio |"
-echo "|--------------------------------------|-------|-------------------------|------------------|-------------------------|-------|"
+echo "| case                                 | delay |     tandrix s (min-max)  | adb         |         adb s (min-max)  | ratio |"
+echo "|--------------------------------------|-------|--------------------------|-------------|--------------------------|-------|"
 for delay in 0 5; do
     serial=127.0.0.1:$([ "$delay" = 0 ] && echo 6101 || echo 6102)
     one_row "push 1 file of $big_mib MiB" push_big "push"
