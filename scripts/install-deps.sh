@@ -4,8 +4,10 @@
 # Does nothing when every package is already there.
 set -euo pipefail
 what=${1:-all}
-# clang and its runtime libraries build the fuzz targets (scripts/fuzz.sh).
-packages=(cmake g++ ninja-build googletest iproute2 util-linux clang libclang-rt-14-dev)
+# adb: the real ADB server for the end-to-end tests; clang and clang-format: the
+# clang build and the format check; libclang-rt-14-dev: the fuzzer runtime of the
+# fuzz targets (scripts/fuzz.sh)
+packages=(cmake g++ clang clang-format libclang-rt-14-dev ninja-build googletest iproute2 util-linux adb)
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
 fi

@@ -38,12 +38,6 @@ PathSyntax hostSyntax() {
     return {separator, separator == u'\\'};
 }
 
-size_t wideLength(const char16_t* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
 // Length of the root prefix of a full path ("C:\" or "/"), 0 when it has none.
 size_t rootLength(const char16_t* path, const PathSyntax& syntax) {
     if (syntax.driveLetters)
