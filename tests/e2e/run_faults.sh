@@ -135,8 +135,13 @@ mk_file "$H/w.txt" "old w" $T; mk_file "$S/w.txt" "new w" $((T + 60))
 HOST_BEFORE=$(tree_listing "$H")
 sim_start "$D" --fault 'recv=/sdcard/upd.bin data-after-done 7'
 run_tool -h host:"$H" sdcard
-expect_rc 2
-err_after_copy_line "Unknown response from ADB"
+# Seen before the next request, the stray record ends the run (2); arrived later, it
+# makes the next file's length wrong and that file is skipped (10). Both keep w.txt.
+case $RC in
+    2) err_after_copy_line "Unknown response from ADB" ;;
+    10) grep -q 'w.txt.* - File changed while copied, not copied' "$WORK/out" || fail "no skip line" ;;
+    *) fail "exit code $RC" ;;
+esac
 cmp -s "$WORK/upd.data" "$H/upd.bin" || fail "upd.bin should have been pulled whole"
 assert_file "$H/w.txt" "old w" $T
 
