@@ -99,9 +99,9 @@ void reportSkippedEntry(const DirectoryRead* read, const char* rawName, const ch
 void visitEntry(void* context, const OsDirEntry* entry) {
     DirectoryRead* read = static_cast<DirectoryRead*>(context);
     if (entry->name == nullptr) {
-        // Not valid UTF-8: it cannot be named in UTF-16 nor on the device.
+        // Not valid Unicode: it cannot be named in UTF-16 nor on the device.
         reportSkippedEntry(read, entry->rawName != nullptr ? entry->rawName : "",
-                           "the name is not valid UTF-8");
+                           "the name is not valid Unicode");
         return;
     }
     if (!entry->info.isDirectory && isPullTempName(entry->name)) {

@@ -146,7 +146,8 @@ bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity,
 bool osStatPath(const char16_t* path, OsFileInfo* info);
 
 // One entry of a directory read. `name` is null when the host name cannot be
-// represented (POSIX: not valid UTF-8); `rawName` is then its raw form for messages.
+// represented (POSIX: not valid UTF-8; Windows: a lone surrogate); `rawName` is
+// then its raw form for messages.
 struct OsDirEntry {
     const char16_t* name;
     const char* rawName;

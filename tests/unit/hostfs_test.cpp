@@ -513,7 +513,7 @@ TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
     ::testing::internal::CaptureStderr();
     ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
     std::string message = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(message, "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid UTF-8\n");
+    EXPECT_EQ(message, "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid Unicode\n");
 
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 4u);
