@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull; // 1970-01-01 as FILETIME
 constexpr uint64_t kFileTimePerSecond = 10000000ull;
@@ -23,3 +24,8 @@ bool unixToFileTime64(int64_t seconds, uint64_t* fileTime);
 bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode);
 // The same without the 32-bit limit, for times after 2106.
 bool fileTimeToUnix64(uint64_t fileTime, uint64_t* seconds, uint32_t mode);
+
+// Length of a UTF-16 text in units; 0 for null.
+inline size_t wideLength(const char16_t* text) {
+    return text != nullptr ? std::char_traits<char16_t>::length(text) : 0;
+}
