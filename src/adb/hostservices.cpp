@@ -20,6 +20,8 @@ constexpr char kFeaturesSerial[] = "host-serial:";     // then the serial and ":
 constexpr char kFeaturesSerialEnd[] = ":features";
 constexpr char kFeaturesAny[] = "host:features";
 constexpr uint32_t kFeatureListPiece = 256;  // the list is read in pieces of this
+constexpr uint32_t kFeatureNameBytes = 280;  // "host-serial:", a 255-byte serial, ":features"
+constexpr uint32_t kFeatureWordBytes = 32;   // longest feature name that can matter
 
 // The feature names this program uses, each with its bit.
 struct FeatureRow {
@@ -61,6 +63,18 @@ bool readStatus(AdbConnection* conn, char* text, uint32_t* textLength) {
     adbReceiveAll(conn, text, length);
     *textLength = static_cast<uint32_t>(sanitiseServerBytes(text, length));
     return false;
+}
+
+// The feature request that matches the transport selectTransport will ask for.
+void featureRequestName(const AdbConnection* conn, char* name) {
+    if (conn->localOnly) {
+        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesLocal);
+    } else if (conn->serial[0] != 0) {
+        std::snprintf(name, kFeatureNameBytes, "%s%.*s%s", kFeaturesSerial,
+                      static_cast<int>(kSerialSize - 1), conn->serial, kFeaturesSerialEnd);
+    } else {
+        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesAny);
+    }
 }
 
 }  // namespace
@@ -113,17 +127,6 @@ void selectTransport(AdbConnection* conn) {
     }
     sendHostRequest(conn, name);
     readHostStatus(conn);
-}
-
-void featureRequestName(const AdbConnection* conn, char* name) {
-    if (conn->localOnly) {
-        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesLocal);
-    } else if (conn->serial[0] != 0) {
-        std::snprintf(name, kFeatureNameBytes, "%s%.*s%s", kFeaturesSerial,
-                      static_cast<int>(kSerialSize - 1), conn->serial, kFeaturesSerialEnd);
-    } else {
-        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesAny);
-    }
 }
 
 void queryFeatures(AdbConnection* conn) {

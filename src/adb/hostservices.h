@@ -9,8 +9,6 @@ struct AdbConnection;
 
 constexpr uint32_t kRequestBytes = 1024;     // a framed request
 constexpr uint32_t kTransportNameBytes = 272; // "host:transport:" and a 255-byte serial
-constexpr uint32_t kFeatureNameBytes = 280;   // "host-serial:", a 255-byte serial, ":features"
-constexpr uint32_t kFeatureWordBytes = 32;    // longest feature name that can matter
 
 void sendHostRequest(AdbConnection* conn, const char* name);
 // Returns on OKAY; raises ERR_ADB_ERROR with the (sanitised) FAIL text, at most 1023
@@ -19,9 +17,8 @@ void readHostStatus(AdbConnection* conn);
 int hexDigitValue(int c);
 bool parseHex4(const char* text, uint32_t* value);
 void selectTransport(AdbConnection* conn);
-// The feature request that matches the transport selectTransport will ask for.
-void featureRequestName(const AdbConnection* conn, char* name);
-// On a fresh connection of its own: asks for the device's feature list and sets
+// On a fresh connection of its own: asks, with the request that matches the transport
+// selectTransport will choose, for the device's feature list and sets
 // conn->features. A FAIL (no such device, or a server that does not know the request)
 // leaves 0: the transport request that follows reports a missing device as always.
 // Raises like readHostStatus on anything but OKAY or FAIL and on a bad length.

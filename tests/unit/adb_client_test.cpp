@@ -74,7 +74,7 @@ TEST(AdbHex, DigitsAndFourDigitLengths) {
     EXPECT_EQ(value, 16u);
 }
 
-TEST(AdbFeatures, OnlyWholeNamesCountAndTheRequestFollowsTheTransport) {
+TEST(AdbFeatures, OnlyWholeNamesCount) {
     struct Row { const char* list; uint32_t bits; };
     const Row lists[] = {{"", 0}, {"shell_v2,cmd", 0},
                          {"cmd,stat_v2,ls_v2,abb", kFeatureStatV2 | kFeatureListV2},
@@ -82,21 +82,6 @@ TEST(AdbFeatures, OnlyWholeNamesCountAndTheRequestFollowsTheTransport) {
                          {"xstat_v2,ls_v2x,stat_v", 0}, {"STAT_V2", 0}};
     for (const Row& row : lists)
         EXPECT_EQ(parseFeatureList(row.list, static_cast<uint32_t>(std::strlen(row.list))), row.bits) << row.list;
-
-    struct Name { uint32_t localOnly; std::string serial; std::string request; };
-    const std::string longSerial(255, 's');
-    const Name names[] = {{1, "emulator-5554", "host-local:features"},
-                          {0, "10.0.0.2:5555", "host-serial:10.0.0.2:5555:features"},
-                          {0, "", "host:features"},
-                          {0, longSerial, "host-serial:" + longSerial + ":features"}};
-    for (const Name& row : names) {
-        AdbConnection conn{};
-        conn.localOnly = row.localOnly;
-        std::memcpy(conn.serial, row.serial.data(), row.serial.size());
-        char name[kFeatureNameBytes];
-        featureRequestName(&conn, name);
-        EXPECT_EQ(std::string(name), row.request);
-    }
 }
 
 TEST(AdbText, ControlCharactersBecomeQuestionMarks) {
