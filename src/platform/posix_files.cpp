@@ -177,8 +177,11 @@ bool osFullPath(const char16_t* path, char16_t* out, size_t capacity) {
         pos = end + 1;
     }
     std::u16string result;
-    for (const std::u16string& part : parts) result += u'/' + part;
-    if (result.empty()) result = u"/";
+    for (const std::u16string& part : parts) {
+        result += u'/';
+        result += part;
+    }
+    if (result.empty()) result.push_back(u'/');
     if (result.size() + 1 > capacity) return false;
     std::memcpy(out, result.c_str(), (result.size() + 1) * sizeof(char16_t));
     return true;
