@@ -13,8 +13,8 @@ constexpr uint32_t kDiscardBytes = 4096;    // unwanted reply bytes are read in 
 constexpr size_t kSerialSize = 256;         // /d value, terminator included
 
 // Sync record versions the device offers (its feature list); 0 means the v1 records.
-constexpr uint32_t kFeatureStatV2 = 0x01;   // "stat_v2": STA2 and LST2
-constexpr uint32_t kFeatureListV2 = 0x02;   // "ls_v2": LIS2 with DNT2 records
+constexpr uint32_t kFeatureStatV2 = 0x01;  // "stat_v2": STA2 and LST2
+constexpr uint32_t kFeatureListV2 = 0x02;  // "ls_v2": LIS2 with DNT2 records
 
 struct AdbConnection {
     uint32_t localOnly;          // /e: select the transport with host:transport-local

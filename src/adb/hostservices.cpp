@@ -16,7 +16,7 @@ constexpr char kTransportLocal[] = "host:transport-local";
 constexpr char kTransportSerial[] = "host:transport:";
 constexpr char kTransportAny[] = "host:transport-any";
 constexpr char kFeaturesLocal[] = "host-local:features";
-constexpr char kFeaturesSerial[] = "host-serial:";     // then the serial and ":features"
+constexpr char kFeaturesSerial[] = "host-serial:";  // then the serial and ":features"
 constexpr char kFeaturesSerialEnd[] = ":features";
 constexpr char kFeaturesAny[] = "host:features";
 constexpr uint32_t kFeatureListPiece = 256;  // the list is read in pieces of this
@@ -42,7 +42,8 @@ constexpr unsigned char kUtf8C1Last = 0x9F;
 
 static_assert(kTransportNameBytes >= sizeof kTransportSerial - 1 + kSerialSize,
               "every serial of /d fits the transport name");
-static_assert(kFeatureNameBytes >= sizeof kFeaturesSerial + sizeof kFeaturesSerialEnd - 2 + kSerialSize,
+static_assert(kFeatureNameBytes >=
+                  sizeof kFeaturesSerial + sizeof kFeaturesSerialEnd - 2 + kSerialSize,
               "every serial of /d fits the feature request");
 
 // Reads a status: true on OKAY, false on FAIL (its text read, at most 1023 bytes, into
@@ -158,8 +159,10 @@ void queryFeatures(AdbConnection* conn) {
                 wordLength = 0;
                 tooLong = false;
             } else if (i < count) {
-                if (wordLength < kFeatureWordBytes) word[wordLength++] = piece[i];
-                else tooLong = true;
+                if (wordLength < kFeatureWordBytes)
+                    word[wordLength++] = piece[i];
+                else
+                    tooLong = true;
             }
         }
     }

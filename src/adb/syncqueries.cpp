@@ -27,13 +27,13 @@ constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length a
 // mtime, ctime (LST2 reply); DNT2 adds the name length.
 constexpr uint32_t kStat2ReplyBytes = 68;
 constexpr uint32_t kDent2FieldBytes = 72;
-constexpr uint32_t kV2ErrorAt = 0;            // offsets within those fields
+constexpr uint32_t kV2ErrorAt = 0;  // offsets within those fields
 constexpr uint32_t kV2ModeAt = 20;
 constexpr uint32_t kV2SizeAt = 36;
 constexpr uint32_t kV2MtimeAt = 52;
 constexpr uint32_t kV2NameLengthAt = 68;
-constexpr uint32_t kDeviceNoEntry = 2;        // ENOENT on the device: nothing there
-constexpr size_t kErrorNameBytes = 48;        // "Permission denied (error 13)"
+constexpr uint32_t kDeviceNoEntry = 2;  // ENOENT on the device: nothing there
+constexpr size_t kErrorNameBytes = 48;  // "Permission denied (error 13)"
 
 // Device (Linux) error numbers a query may report, with their usual texts.
 struct DeviceErrorRow {
@@ -41,23 +41,23 @@ struct DeviceErrorRow {
     const char* text;
 };
 constexpr DeviceErrorRow kDeviceErrors[] = {
-    {1, "Operation not permitted"},  // EPERM
-    {2, "No such file or directory"},  // ENOENT
-    {5, "I/O error"},  // EIO
-    {13, "Permission denied"},  // EACCES
-    {20, "Not a directory"},  // ENOTDIR
-    {36, "File name too long"},  // ENAMETOOLONG
-    {40, "Too many levels of symbolic links"},  // ELOOP
+    {1, "Operation not permitted"},                 // EPERM
+    {2, "No such file or directory"},               // ENOENT
+    {5, "I/O error"},                               // EIO
+    {13, "Permission denied"},                      // EACCES
+    {20, "Not a directory"},                        // ENOTDIR
+    {36, "File name too long"},                     // ENAMETOOLONG
+    {40, "Too many levels of symbolic links"},      // ELOOP
     {75, "Value too large for defined data type"},  // EOVERFLOW
 };
 
 // One entry as the device describes it, from a v1 or a v2 record.
 struct DeviceEntry {
-    uint32_t error;        // the device's errno for this entry; 0 when the fields hold
+    uint32_t error;  // the device's errno for this entry; 0 when the fields hold
     uint32_t mode;
-    uint64_t size;         // bytes; v1 records carry the low 32 bits only
-    int64_t seconds;       // modification time, Unix seconds; 0 = none
-    uint32_t nameLength;   // bytes of name that follow (list records)
+    uint64_t size;        // bytes; v1 records carry the low 32 bits only
+    int64_t seconds;      // modification time, Unix seconds; 0 = none
+    uint32_t nameLength;  // bytes of name that follow (list records)
 };
 constexpr size_t kMessageBytes = 3 * kNarrowPathBytes;  // a skipped-entry line
 
@@ -104,7 +104,8 @@ void describeDeviceError(uint32_t number, char* out) {
 }
 
 uint64_t readLe64(const unsigned char* bytes) {
-    return static_cast<uint64_t>(readLe32(bytes)) | static_cast<uint64_t>(readLe32(bytes + 4)) << 32;
+    return static_cast<uint64_t>(readLe32(bytes)) | static_cast<uint64_t>(readLe32(bytes + 4))
+                                                        << 32;
 }
 
 // The fields of a v2 record after its id.
@@ -128,7 +129,8 @@ void fillNode(FileNode* node, const DeviceEntry* entry) {
 void readStatReply(AdbConnection* conn, bool v2, DeviceEntry* entry) {
     unsigned char reply[kIdBytes + kStat2ReplyBytes];
     adbReceiveAll(conn, reply, kIdBytes);
-    if (std::memcmp(reply, v2 ? "LST2" : "STAT", kIdBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    if (std::memcmp(reply, v2 ? "LST2" : "STAT", kIdBytes) != 0)
+        raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     *entry = DeviceEntry{};
     if (v2) {
         adbReceiveAll(conn, reply + kIdBytes, kStat2ReplyBytes);
@@ -272,10 +274,10 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
         FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
         std::memset(node, 0, sizeof *node);
         node->name = heapDupWide(heap, wide);
-        fillNode(node, &entry);   // time 0 leaves mtime at 0
+        fillNode(node, &entry);  // time 0 leaves mtime at 0
         children.push_back(node);
     }
-    adbDiscard(conn, entry.nameLength);   // whatever the DONE record carries
+    adbDiscard(conn, entry.nameLength);  // whatever the DONE record carries
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
     return true;

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 constexpr uint64_t kOneHour = 3600;
 
 // Whole 64-bit seconds, so that times after 2106 still compare in order.
@@ -122,8 +121,8 @@ void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
 int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame) {
     uint64_t hostSeconds = unixSeconds(hostTime, rounding);
     uint64_t deviceSeconds = unixSeconds(deviceTime, rounding);
-    uint64_t distance = hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds
-                                                    : deviceSeconds - hostSeconds;
+    uint64_t distance =
+        hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds : deviceSeconds - hostSeconds;
     if (oneHourSame && distance == kOneHour) return 0;
     if (hostSeconds == deviceSeconds) return 0;
     return hostSeconds < deviceSeconds ? -1 : 1;

@@ -28,7 +28,8 @@ bool mapDevicePath(const Device& device, const std::string& path, std::string& h
 
 std::optional<EntryInfo> statEntry(const std::string& hostPath, bool follow) {
     struct stat st;
-    if ((follow ? stat(hostPath.c_str(), &st) : lstat(hostPath.c_str(), &st)) != 0) return std::nullopt;
+    if ((follow ? stat(hostPath.c_str(), &st) : lstat(hostPath.c_str(), &st)) != 0)
+        return std::nullopt;
     return EntryInfo{uint32_t(st.st_mode), uint64_t(st.st_size), int64_t(st.st_mtime)};
 }
 

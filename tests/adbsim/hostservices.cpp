@@ -81,12 +81,14 @@ std::string featureTransport(const std::string& service) {
     std::string suffix = kFeaturesSuffix;
     if (service.size() > prefix.size() + suffix.size() && service.rfind(prefix, 0) == 0 &&
         service.compare(service.size() - suffix.size(), suffix.size(), suffix) == 0)
-        return "host:transport:" + service.substr(prefix.size(), service.size() - prefix.size() - suffix.size());
+        return "host:transport:" +
+               service.substr(prefix.size(), service.size() - prefix.size() - suffix.size());
     return "";
 }
 
 // A feature request: FAIL like the matching transport request, or the list.
-HostResult serveFeatures(Session& session, const std::string& service, const std::string& transport) {
+HostResult serveFeatures(Session& session, const std::string& service,
+                         const std::string& transport) {
     StepPlan plan = beginStep(session, Step::Features, service);
     if (plan.raw) {
         sendBytes(session, plan.raw->data(), plan.raw->size());

@@ -82,16 +82,22 @@ void serveStat(Session& session, const std::string& id, const std::string& path)
     }
     if (v2) sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time)));
     // The v1 record has 32 bits for each: larger sizes and times keep their low bits.
-    else sendRecord(session, "STAT" + le32(info.mode) + le32(uint32_t(info.size)) + le32(uint32_t(info.time)));
+    else
+        sendRecord(session, "STAT" + le32(info.mode) + le32(uint32_t(info.size)) +
+                                le32(uint32_t(info.time)));
 }
 
 // One record of a LIST reply (DENT, or DONE at the end), or with v2 of a LIS2 reply
 // (DNT2, or a DONE of the same size).
 std::string dentRecord(bool v2, bool done, const DentRecord& dent) {
     std::string name = le32(uint32_t(dent.name.size())) + dent.name;
-    if (v2) return (done ? "DONE" : "DNT2") + v2Fields(dent.error, dent.mode, dent.size, dent.time) + name;
-    if (dent.error != 0) return "DENT" + std::string(12, '\0') + name;  // a v1 device's entry it cannot stat
-    return (done ? "DONE" : "DENT") + le32(dent.mode) + le32(uint32_t(dent.size)) + le32(uint32_t(dent.time)) + name;
+    if (v2)
+        return (done ? "DONE" : "DNT2") + v2Fields(dent.error, dent.mode, dent.size, dent.time) +
+               name;
+    if (dent.error != 0)
+        return "DENT" + std::string(12, '\0') + name;  // a v1 device's entry it cannot stat
+    return (done ? "DONE" : "DENT") + le32(dent.mode) + le32(uint32_t(dent.size)) +
+           le32(uint32_t(dent.time)) + name;
 }
 
 // LIST with DENT records, or LIS2 with DNT2 records; both end with DONE.
@@ -110,7 +116,8 @@ void serveList(Session& session, const std::string& id, const std::string& path)
         for (const std::string& name : listNames(hostPath, session.config->listOrder)) {
             auto info = statEntry(hostPath + "/" + name);
             if (!info) continue;  // gone since the directory was read
-            reply += dentRecord(v2, false, DentRecord{info->mode, info->size, uint64_t(info->time), name});
+            reply += dentRecord(v2, false,
+                                DentRecord{info->mode, info->size, uint64_t(info->time), name});
         }
     }
     for (const DentRecord& dent : plan.dents) reply += dentRecord(v2, false, dent);
@@ -323,8 +330,10 @@ void serveSync(Session& session) {
         payload.assign(length, '\0');
         receiveExact(session, payload.data(), length);
         logRequest(id == "QUIT" && length == 0 ? id : id + " " + printable(payload));
-        if (id == "STAT" || id == "STA2" || id == "LST2") serveStat(session, id, payload);
-        else if (id == "LIST" || id == "LIS2") serveList(session, id, payload);
+        if (id == "STAT" || id == "STA2" || id == "LST2")
+            serveStat(session, id, payload);
+        else if (id == "LIST" || id == "LIS2")
+            serveList(session, id, payload);
         else if (id == "SEND") serveSend(session, payload);
         else if (id == "RECV") serveRecv(session, payload);
         else {
