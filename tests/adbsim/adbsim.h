@@ -5,7 +5,8 @@
 // syntax), faults.cpp (which faults fire at a step), wire.cpp (socket reads and
 // writes with the reply faults), hostservices.cpp (host: requests), syncservice.cpp
 // (STAT, LIST, SEND, RECV, QUIT), devicefs.cpp (device paths on a host directory),
-// requestlog.cpp (the request log).
+// requestlog.cpp (the request log), daemon.cpp (the device-daemon mode: the
+// transport protocol towards a real ADB server, each sync stream in a thread).
 #pragma once
 
 #include <cstddef>
@@ -161,6 +162,14 @@ void sendSyncFail(Session& session, const std::string& text);
 void pauseFor(Session& session, uint64_t milliseconds, bool forever);
 std::string le32(uint32_t value);
 uint32_t readLe32(const unsigned char* bytes);
+
+// main.cpp
+int listenOn(unsigned& port);  // a listening socket on 127.0.0.1:port (0 = any; port is set), or -1
+bool writeReadyFile(const std::string& file, unsigned port);
+
+// daemon.cpp: the device-daemon mode, for a real ADB server
+bool isDaemonCommandLine(int argc, char** argv);
+int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
 void serveConnection(const Config& config, int fd);

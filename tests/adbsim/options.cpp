@@ -299,6 +299,9 @@ const char kHelp[] =
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"
     "  --no-v2               devices offer neither stat_v2 nor ls_v2 and refuse STA2,\n"
     "                        LST2 and LIS2 as unknown, like an older device\n"
+    "Device-daemon mode, for a real ADB server (adb connect 127.0.0.1:PORT):\n"
+    "  adbsim --daemon PORT --device DIR [--serial S] [--features LIST] [--max-payload N]\n"
+    "         [--delay-ms N] [--vanish] [--rule RULE]... [--log FILE] [--ready FILE] ...\n"
     "See tests/adbsim/README.md for the fault syntax.\n";
 
 }  // namespace
