@@ -12,18 +12,12 @@
 
 namespace {
 
+constexpr uint64_t kOneHour = 3600;
 
-// Last FILETIME whose Unix seconds stay below 2^32 under every rounding mode.
-// Later times (after 2106) saturate instead of wrapping, so that such a file does
-// not look older than one from 1970.
-constexpr uint64_t kLastUnixFileTime = kUnixEpochFileTime + 0xFFFFFFFDull * kFileTimePerSecond;
-constexpr uint32_t kSaturatedSeconds = 0xFFFFFFFF;
-constexpr uint32_t kOneHour = 3600;
-
-uint32_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
-    if (fileTime > kLastUnixFileTime) return kSaturatedSeconds;
-    uint32_t seconds = 0;
-    fileTimeToUnix(fileTime, &seconds, rounding);
+// Whole 64-bit seconds, so that times after 2106 still compare in order.
+uint64_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
+    uint64_t seconds = 0;
+    fileTimeToUnix64(fileTime, &seconds, rounding);
     return seconds;
 }
 
@@ -128,10 +122,10 @@ void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame) {
-    uint32_t hostSeconds = unixSeconds(hostTime, rounding);
-    uint32_t deviceSeconds = unixSeconds(deviceTime, rounding);
-    uint32_t distance = hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds
-                                                    : deviceSeconds - hostSeconds;
+    uint64_t hostSeconds = unixSeconds(hostTime, rounding);
+    uint64_t deviceSeconds = unixSeconds(deviceTime, rounding);
+    uint64_t distance =
+        hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds : deviceSeconds - hostSeconds;
     if (oneHourSame && distance == kOneHour) return 0;
     if (hostSeconds == deviceSeconds) return 0;
     return hostSeconds < deviceSeconds ? -1 : 1;

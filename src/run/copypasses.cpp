@@ -168,7 +168,9 @@ bool pullFile(SyncContext* context, FileNode* node) {
 
     // A file whose length is not the one the device listed changed while it was
     // copied (a recording, a download): it replaces nothing, and the run goes on.
-    if (static_cast<uint32_t>(received) != node->size) {
+    // v1 listings carry only the low 32 bits of a size.
+    bool wideSizes = (conn->features & kFeatureListV2) != 0;
+    if (wideSizes ? received != node->fullSize : static_cast<uint32_t>(received) != node->size) {
         target.discard();
         abandonCopyLine(context, status, node, kFileChanged);
         context->pullsSkipped += 1;

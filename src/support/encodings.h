@@ -30,8 +30,13 @@ void makeDisplaySafeWide(char16_t* text);
 size_t makeDisplaySafeBytes(char* text, size_t length);
 // False for 0 seconds (out untouched).
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
+// The device's 64-bit signed seconds: false for 0 and for times a FILETIME cannot
+// hold (before 1601), out untouched.
+bool unixToFileTime64(int64_t seconds, uint64_t* fileTime);
 // False for a mode above 5 (out untouched), false with out = 0 before 1970.
 bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode);
+// The same without the 32-bit limit, for times after 2106.
+bool fileTimeToUnix64(uint64_t fileTime, uint64_t* seconds, uint32_t mode);
 
 // Length of a UTF-16 text in units; 0 for null.
 inline size_t wideLength(const char16_t* text) {
