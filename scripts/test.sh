@@ -35,6 +35,8 @@ rm -rf "$prefix"
 build build-debug -DCMAKE_BUILD_TYPE=Debug && run_tests build-debug
 CXX=clang++ build build-clang -DCMAKE_BUILD_TYPE=Release && run_tests build-clang
 build build-asan -DTANDRIX_SANITIZE=ON && run_tests build-asan
+echo "=== fuzzing every target for 20 s"
+scripts/fuzz.sh 20
 adbsim="$top/build/tests/adbsim"
 build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DADBSIM="$adbsim"
 if wine_can_run_win32; then
