@@ -20,7 +20,7 @@
 namespace {
 
 constexpr uint32_t kIdBytes = 4;
-constexpr uint32_t kHeaderBytes = 8;          // id and payload length
+constexpr uint32_t kHeaderBytes = kSyncHeaderBytes;
 constexpr uint32_t kStatReplyBytes = 12;      // mode, size, time after "STAT"
 constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length after the id
 constexpr size_t kMessageBytes = 3 * kNarrowPathBytes;  // a skipped-entry line
@@ -41,7 +41,8 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide) {
 
 // One line on standard error about a device entry that is not taken into the tree.
 void reportSkippedEntry(const char16_t* root, const FileNode* directory,
-                        const char* name, uint32_t length, const char* reason) {
+                        const char* name, uint32_t length, const char* reason,
+                        std::string* notes) {
     char where[kNarrowPathBytes];
     devicePathNarrow(root, directory, where);   // a shortened form still names it
     sanitiseServerText(where);
@@ -57,19 +58,28 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory,
     char message[kMessageBytes];
     std::snprintf(message, sizeof message, "Skipped device entry \"%s\" in \"%s\": %s", shown,
                   where, reason);
-    reportMessage(message);
+    if (notes == nullptr) {
+        reportMessage(message);
+        return;
+    }
+    notes->append(message);
+    notes->push_back('\n');
 }
 
 }  // namespace
 
-void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
+uint32_t putSyncRequest(unsigned char* out, const char* id, const void* payload, uint32_t length) {
     // A request is never sent cut: a shorter path would name another file.
     if (length > kSyncPayloadBytes) raiseError(ERR_ADB_SEND);
-    unsigned char request[kHeaderBytes + kSyncPayloadBytes];
-    std::memcpy(request, id, kIdBytes);
-    writeLe32(request + kIdBytes, length);
-    if (length > 0) std::memcpy(request + kHeaderBytes, payload, length);
-    adbSendAll(conn, request, kHeaderBytes + length);
+    std::memcpy(out, id, kIdBytes);
+    writeLe32(out + kIdBytes, length);
+    if (length > 0) std::memcpy(out + kHeaderBytes, payload, length);
+    return kHeaderBytes + length;
+}
+
+void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
+    unsigned char request[kSyncRequestBytes];
+    adbSendAll(conn, request, putSyncRequest(request, id, payload, length));
 }
 
 uint32_t readLe32(const unsigned char* bytes) {
@@ -85,11 +95,21 @@ void writeLe32(unsigned char* bytes, uint32_t value) {
 }
 
 bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
+    unsigned char request[kSyncRequestBytes];
+    uint32_t length = putStatRequest(request, root, node);
+    if (length == 0) return false;
+    adbSendAll(conn, request, length);
+    return readStatReply(conn, node);
+}
+
+uint32_t putStatRequest(unsigned char* out, const char16_t* root, FileNode* node) {
     char path[kNarrowPathBytes];
     // A path that does not fit cannot be asked about: nothing there for this run.
-    if (!devicePath(root, node, path)) return false;
-    sendSyncRequest(conn, "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+    if (!devicePath(root, node, path)) return 0;
+    return putSyncRequest(out, "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+}
 
+bool readStatReply(AdbConnection* conn, FileNode* node) {
     unsigned char reply[kIdBytes + kStatReplyBytes];
     adbReceiveAll(conn, reply, kIdBytes);
     if (std::memcmp(reply, "STAT", kIdBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
@@ -110,6 +130,15 @@ bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* direct
 }
 
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
+    unsigned char request[kSyncRequestBytes];
+    uint32_t length = putListRequest(request, root, directory);
+    if (length == 0) return true;
+    adbSendAll(conn, request, length);
+    readListReply(conn, heap, root, directory, nullptr);
+    return true;
+}
+
+uint32_t putListRequest(unsigned char* out, const char16_t* root, FileNode* directory) {
     char path[kNarrowPathBytes];
     if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
@@ -121,10 +150,13 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
         std::snprintf(message, sizeof message,
                       "Skipped device directory \"%s\": path too long", shown);
         reportMessage(message);
-        return true;
+        return 0;
     }
-    sendSyncRequest(conn, "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+    return putSyncRequest(out, "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+}
 
+void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
+                   FileNode* directory, std::string* notes) {
     std::vector<FileNode*> children;
     for (;;) {
         unsigned char record[kIdBytes + kDentFieldBytes];
@@ -153,13 +185,13 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
         if (type != kModeFile && type != kModeDirectory) continue;  // links, devices, pipes
         if (isDotName(name, length)) continue;
         if (length > kept) {
-            reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes");
+            reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes", notes);
             continue;
         }
         char16_t wide[kPathChars];
         utf8ToUtf16(name, wide, kPathChars);
         if (!isHostComponent(name, length, wide)) {
-            reportSkippedEntry(root, directory, name, length, "not a valid file name");
+            reportSkippedEntry(root, directory, name, length, "not a valid file name", notes);
             continue;
         }
 
@@ -173,7 +205,6 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
     }
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
-    return true;
 }
 
 bool syncQuit(AdbConnection* conn) {

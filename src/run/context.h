@@ -23,6 +23,8 @@ constexpr uint32_t kCopyUpdateHost = 0x08;
 constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
+struct DeviceAhead;   // the comparison's device requests in flight (compare.cpp)
+
 struct SyncContext {
     PrivateHeap heap;
     AdbConnection conn;
@@ -43,4 +45,6 @@ struct SyncContext {
     uint32_t statusCounts[kStatusCount];
     uint64_t perfFrequency;             // counter ticks per second, read once
     uint64_t copyStart;                 // counter at the start of the timed copy
+    uint32_t requestWindow;             // files or directories in flight; 0 = the default
+    DeviceAhead* ahead;                 // set while the comparison walks
 };

@@ -5,11 +5,12 @@
 // syntax), faults.cpp (which faults fire at a step), wire.cpp (socket reads and
 // writes with the reply faults), hostservices.cpp (host: requests), syncservice.cpp
 // (STAT, LIST, SEND, RECV, QUIT), devicefs.cpp (device paths on a host directory),
-// requestlog.cpp (the request log).
+// requestlog.cpp (the request log), replydelay.cpp (replies held for --delay-ms).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +97,7 @@ struct Config {
     std::size_t recvChunk = kMaxSyncData;  // bytes per RECV DATA record
     ListOrder listOrder = ListOrder::Sorted;
     unsigned idleTimeout = 0;              // seconds without a request byte before closing; 0 = none
+    unsigned delayMs = 0;                  // every reply reaches the client this much later
 };
 
 // What the faults that fired at one step ask of its handler. Stall, close,
@@ -122,6 +124,8 @@ struct StepPlan {
     std::optional<uint64_t> chunk;         // RECV
 };
 
+struct ReplyDelay;
+
 // One connection being served.
 struct Session {
     int fd = -1;
@@ -133,6 +137,7 @@ struct Session {
     unsigned stepTrickleMs = 0;      // trickle of the current step's reply
     std::string nextId;              // replaces the id of the next record sent
     std::vector<unsigned> hits;      // per fault: how often its step and path matched
+    std::shared_ptr<ReplyDelay> delay;  // --delay-ms: the queue of replies not yet due
 };
 
 // Thrown to end a connection; caught once where the connection is served.
@@ -157,6 +162,11 @@ void sendSyncFail(Session& session, const std::string& text);
 void pauseFor(Session& session, uint64_t milliseconds, bool forever);
 std::string le32(uint32_t value);
 uint32_t readLe32(const unsigned char* bytes);
+
+// replydelay.cpp (--delay-ms)
+void startReplyDelay(Session& session);   // nothing without --delay-ms
+void queueDelayedReply(Session& session, const unsigned char* data, std::size_t length);
+void finishReplyDelay(Session& session);  // waits until the queued replies went out
 
 // hostservices.cpp
 void serveConnection(const Config& config, int fd);

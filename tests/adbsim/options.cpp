@@ -293,6 +293,7 @@ const char kHelp[] =
     "  --recv-chunk N        bytes per RECV DATA record (default 65536)\n"
     "  --list-order ORDER    sorted (default), reverse or native LIST order\n"
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"
+    "  --delay-ms N          every reply reaches the client N ms after it was written\n"
     "See tests/adbsim/README.md for the fault syntax.\n";
 
 }  // namespace
@@ -340,6 +341,8 @@ Config parseCommandLine(int argc, char** argv) {
                 if (config.recvChunk == 0) usageError("--recv-chunk must be at least 1");
             } else if (option == "--idle-timeout") {
                 config.idleTimeout = unsigned(parseNumber(takeValue(), UINT32_MAX / 1000));
+            } else if (option == "--delay-ms") {
+                config.delayMs = unsigned(parseNumber(takeValue(), 60000));
             } else if (option == "--list-order") {
                 std::string order = takeValue();
                 if (order == "sorted") config.listOrder = ListOrder::Sorted;
