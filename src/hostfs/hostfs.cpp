@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
@@ -35,12 +36,6 @@ struct PathSyntax {
 PathSyntax hostSyntax() {
     char16_t separator = osPathSeparator();
     return {separator, separator == u'\\'};
-}
-
-size_t wideLength(const char16_t* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
 }
 
 // Length of the root prefix of a full path ("C:\" or "/"), 0 when it has none.

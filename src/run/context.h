@@ -11,9 +11,11 @@
 #include "tree/status.h"
 
 // ListMask: bit n lists status n; two control bits above them.
-constexpr uint32_t kListOneSidedBlocks = 0x80000;  // one-sided entries in blocks of their own
-constexpr uint32_t kListSummary = 0x100000;        // the summary of counts
-constexpr uint32_t kListDefault = 0x78030;         // conflicts and copies
+constexpr uint32_t kListOneSidedBlocks = statusBit(kStatusCount);  // one-sided entries in blocks of their own
+constexpr uint32_t kListSummary = statusBit(kStatusCount + 1);   // the summary of counts
+// conflicts and copies
+constexpr uint32_t kListDefault = statusBits(HostDirConflict, AndroidDirConflict) |
+                                  statusBits(CreatedOnHost, UpdatedOnAndroid);
 
 // CopyFlags: bits 0..2 the device side (/a), 3..5 the host side (/h).
 constexpr uint32_t kCopyUpdateAndroid = 0x01;

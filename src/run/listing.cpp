@@ -162,9 +162,9 @@ void listNode(SyncContext* context, uint32_t mask, int status, const FileNode* n
 // Listing pass
 // ---------------------------------------------------------------------------
 
-constexpr uint32_t kStatusBits = 0x7FFFE;          // statuses 1..18
-constexpr uint32_t kHostOnlyBits = (1u << HostDirOnly) | (1u << HostFileOnly);
-constexpr uint32_t kAndroidOnlyBits = (1u << AndroidDirOnly) | (1u << AndroidFileOnly);
+constexpr uint32_t kStatusBits = statusBits(DirsMatch, kStatusCount - 1);
+constexpr uint32_t kHostOnlyBits = statusBit(HostDirOnly) | statusBit(HostFileOnly);
+constexpr uint32_t kAndroidOnlyBits = statusBit(AndroidDirOnly) | statusBit(AndroidFileOnly);
 
 void listOneSidedBlock(SyncContext* context, uint32_t* mask, uint32_t bits, const FileNode* top,
                        int dirStatus, int fileStatus) {

@@ -29,10 +29,14 @@ const OptionEntry androidOptions[kAndroidOptionRows + 1] = {
 
 // /l: which statuses are listed.
 const OptionEntry listOptions[kListOptionRows + 1] = {
-    {'D', 0x1E3C, 1},    // D: differences, statuses 2-5 and 9-12
-    {'H', 0x80204, 1},   // H: host only, statuses 2 and 9, in a block of their own
-    {'A', 0x80408, 1},   // A: android only, statuses 3 and 10, in a block of their own
-    {'*', 0x1F3E, 0},    // *: all, statuses 1-5 and 8-12
+    // D: differences, one-sided entries, conflicts and newer files
+    {'D', statusBits(HostDirOnly, AndroidDirConflict) | statusBits(HostFileOnly, AndroidFileNewer), 1},
+    // H: host only, in a block of their own
+    {'H', kListOneSidedBlocks | statusBit(HostDirOnly) | statusBit(HostFileOnly), 1},
+    // A: android only, in a block of their own
+    {'A', kListOneSidedBlocks | statusBit(AndroidDirOnly) | statusBit(AndroidFileOnly), 1},
+    // *: everything but ignored entries and copies
+    {'*', statusBits(DirsMatch, AndroidDirConflict) | statusBits(FilesMatch, AndroidFileNewer), 0},
     {0, 0, 0},
 };
 

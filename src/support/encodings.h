@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull; // 1970-01-01 as FILETIME
 constexpr uint64_t kFileTimePerSecond = 10000000ull;
@@ -18,3 +19,8 @@ void utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
 // False for a mode above 5 (out untouched), false with out = 0 before 1970.
 bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode);
+
+// Length of a UTF-16 text in units; 0 for null.
+inline size_t wideLength(const char16_t* text) {
+    return text != nullptr ? std::char_traits<char16_t>::length(text) : 0;
+}

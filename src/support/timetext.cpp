@@ -6,6 +6,7 @@
 #include "support/timetext.h"
 
 #include <charconv>
+#include <iterator>
 #include <cstring>
 
 #include "support/encodings.h"
@@ -133,7 +134,7 @@ uint32_t isoWeekNumber(uint64_t time)
 // Time zones
 // ---------------------------------------------------------------------------
 
-const TimeZoneEntry timeZones[18] = {
+const TimeZoneEntry timeZones[] = {
     {"UTC", "Coordinated Universal Time", 0, 0},       // UTC, the default zone
     {"GMT", "Greenwich Mean Time", 0, 0},              // GMT
     {"BST", "British Summer Time", 60, 2},             // BST
@@ -153,7 +154,7 @@ const TimeZoneEntry timeZones[18] = {
     {"CEST", "Central European Summer Time", 120, 2},  // CEST
     {"MESZ", "Mittel Europa Sommer Zeit", 120, 2},     // MESZ
 };
-static_assert(sizeof(timeZones) / sizeof(timeZones[0]) == 18, "one row per zone");
+static_assert(std::size(timeZones) == kTimeZoneCount, "one row per zone");
 
 // The computer's zone when no row matches it; each localTimeZone call rewrites it.
 static TimeZoneEntry fallbackZone = {"???", "Unknown timezone", 0, 0};
@@ -498,48 +499,48 @@ int formatFileTime(const uint64_t* time, char* out, size_t limit, uint32_t flags
 {
     uint64_t value = time ? *time : osSystemTimeAsFileTime();
     const TimeZoneEntry* zone = defaultTimeZone();
-    if (flags & 0x2000) {
+    if (flags & kZoneLocal) {
         zone = localTimeZone();
         shiftTimeZone(&value, defaultTimeZone(), zone);
     }
-    uint32_t locale = (flags & 0x20000) ? kLocaleEnglishUs : kLocaleUserDefault;
+    uint32_t locale = (flags & kTimeEnglishUs) ? kLocaleEnglishUs : kLocaleUserDefault;
 
     char patternText[kPatternSize];
     TextOut pattern = {patternText, sizeof patternText, 0, false};
-    switch (flags & 0x1E00) {
-    case 0x200: putString(&pattern, "yyyy-MM-dd"); break;
-    case 0x400: putLocalePattern(&pattern, locale, kLocaleSShortDate, false); break;
-    case 0x800: putLocalePattern(&pattern, locale, kLocaleSLongDate, true); break;
-    case 0x1000: putLocalePattern(&pattern, locale, kLocaleSLongDate, false); break;
+    switch (flags & kDateMask) {
+    case kDateIso: putString(&pattern, "yyyy-MM-dd"); break;
+    case kDateShort: putLocalePattern(&pattern, locale, kLocaleSShortDate, false); break;
+    case kDateLongNoWeekday: putLocalePattern(&pattern, locale, kLocaleSLongDate, true); break;
+    case kDateLong: putLocalePattern(&pattern, locale, kLocaleSLongDate, false); break;
     default: break;
     }
     const char* separator = "";
-    if ((flags & 0x180) == 0x80)
+    if ((flags & kTimeGapMask) == kTimeGapSpace)
         separator = " ";
-    else if ((flags & 0x180) == 0x100)
+    else if ((flags & kTimeGapMask) == kTimeGapTwoSpaces)
         separator = "  ";
     putString(&pattern, separator);
-    if (flags & 0x40) {
+    if (flags & kTimeLocaleClock) {
         putLocalePattern(&pattern, locale, kLocaleSTimeFormat, false);
     } else {
-        if (flags & 0x20)
+        if (flags & kTimeHours)
             putString(&pattern, "HH");
-        if (flags & 0x10)
-            putString(&pattern, (flags & 0x20) ? ":mm" : "mm");
-        if (flags & 0x8)
-            putString(&pattern, (flags & 0x30) ? ":ss" : "ss");
+        if (flags & kTimeMinutes)
+            putString(&pattern, (flags & kTimeHours) ? ":mm" : "mm");
+        if (flags & kTimeSeconds)
+            putString(&pattern, (flags & (kTimeHours | kTimeMinutes)) ? ":ss" : "ss");
     }
-    if (flags & 0x4)
+    if (flags & kTimeMilliseconds)
         putString(&pattern, ".xxx");
-    if (flags & 0x2) {
+    if (flags & kTimeZoneShown) {
         putString(&pattern, separator);
-        switch (flags & 0xE000) {
-        case 0x2000: putString(&pattern, "zzz"); break;
-        case 0x4000: putString(&pattern, "GMT"); break;
-        case 0x8000: putString(&pattern, "UTC"); break;
+        switch (flags & kZoneMask) {
+        case kZoneLocal: putString(&pattern, "zzz"); break;
+        case kZoneGmt: putString(&pattern, "GMT"); break;
+        case kZoneUtc: putString(&pattern, "UTC"); break;
         default: break;
         }
-        if (flags & 0x1)
+        if (flags & kTimeZoneOffset)
             putString(&pattern, "(+z)");
     }
     patternText[pattern.count] = '\0';
@@ -552,7 +553,7 @@ int formatFileTime(const uint64_t* time, char* out, size_t limit, uint32_t flags
 
 void formatDuration(uint64_t duration, char* out, uint32_t flags)
 {
-    unsigned digits = flags & 7;
+    unsigned digits = flags & kDurationDigitsMask;
     if (digits < 7) {
         // Half a unit of the last digit shown, so the cut digits round.
         uint64_t half = 5;
@@ -565,7 +566,7 @@ void formatDuration(uint64_t duration, char* out, uint32_t flags)
 
     TextOut text = {out, kDurationChars, 0, false};
     bool clock = false;   // hours, minutes and seconds follow as h:mm:ss
-    if (fields.dayNumber > 0 || (flags & 0x40)) {
+    if (fields.dayNumber > 0 || (flags & kDurationDays)) {
         if (fields.dayNumber == 1) {
             putString(&text, "1 day, ");
         } else {
@@ -574,18 +575,18 @@ void formatDuration(uint64_t duration, char* out, uint32_t flags)
         }
         clock = true;
     }
-    if (clock || fields.hour > 0 || (flags & 0x20)) {
+    if (clock || fields.hour > 0 || (flags & kDurationHours)) {
         putNumber(&text, fields.hour, 0);
         putString(&text, ":");
         putNumber(&text, fields.minute, 2);
         putString(&text, ":");
         putNumber(&text, fields.second, 2);
-    } else if (fields.minute > 0 || (flags & 0x10)) {
+    } else if (fields.minute > 0 || (flags & kDurationMinutes)) {
         putNumber(&text, fields.minute, 0);
         putString(&text, ":");
         putNumber(&text, fields.second, 2);
     } else {
-        // Below one second without 0x8 the seconds are still written ("0"), so
+        // Below one second without kDurationSeconds the seconds are still written ("0"), so
         // the fraction never stands without its integral part.
         putNumber(&text, fields.second, 0);
     }

@@ -25,8 +25,40 @@ struct TimeZoneEntry {
     int32_t zoneKind;        // 0 none, 1 standard, 2 daylight
 };
 
-constexpr uint32_t kListTimeFlags = 0x82B0;   // yyyy-MM-dd HH:mm, UTC, no zone
-constexpr uint32_t kCopyDurationFlags = 11;   // three fraction digits, seconds shown
+// Flag word of formatFileTime: the pieces of the time text and their spelling.
+constexpr uint32_t kTimeZoneOffset = 0x1;       // "(+z)" behind the zone name
+constexpr uint32_t kTimeZoneShown = 0x2;        // the zone behind the time
+constexpr uint32_t kTimeMilliseconds = 0x4;     // ".xxx"
+constexpr uint32_t kTimeSeconds = 0x8;
+constexpr uint32_t kTimeMinutes = 0x10;
+constexpr uint32_t kTimeHours = 0x20;
+constexpr uint32_t kTimeLocaleClock = 0x40;     // the locale's time format instead
+constexpr uint32_t kTimeGapMask = 0x180;        // between date, time and zone:
+constexpr uint32_t kTimeGapSpace = 0x80;        //   one space
+constexpr uint32_t kTimeGapTwoSpaces = 0x100;   //   two spaces
+constexpr uint32_t kDateMask = 0x1E00;          // the date, one of:
+constexpr uint32_t kDateIso = 0x200;            //   yyyy-MM-dd
+constexpr uint32_t kDateShort = 0x400;          //   the locale's short date
+constexpr uint32_t kDateLongNoWeekday = 0x800;  //   the locale's long date without weekday
+constexpr uint32_t kDateLong = 0x1000;          //   the locale's long date
+constexpr uint32_t kZoneMask = 0xE000;          // the zone, one of:
+constexpr uint32_t kZoneLocal = 0x2000;         //   the computer's zone ("zzz"), time shifted to it
+constexpr uint32_t kZoneGmt = 0x4000;           //   "GMT"
+constexpr uint32_t kZoneUtc = 0x8000;           //   "UTC"
+constexpr uint32_t kTimeEnglishUs = 0x20000;    // English (US) names instead of the user's
+
+// Flag word of formatDuration: fraction digits in the low bits, then the units that
+// are shown even when they are zero.
+constexpr uint32_t kDurationDigitsMask = 0x7;
+constexpr uint32_t kDurationSeconds = 0x8;
+constexpr uint32_t kDurationMinutes = 0x10;
+constexpr uint32_t kDurationHours = 0x20;
+constexpr uint32_t kDurationDays = 0x40;
+
+// yyyy-MM-dd HH:mm in UTC, no zone shown
+constexpr uint32_t kListTimeFlags = kZoneUtc | kDateIso | kTimeGapSpace | kTimeHours | kTimeMinutes;
+// three fraction digits, seconds always shown
+constexpr uint32_t kCopyDurationFlags = kDurationSeconds | 3;
 constexpr size_t kDurationChars = 32;
 constexpr uint32_t kLocaleUserDefault = 0x400;
 constexpr uint32_t kLocaleEnglishUs = 0x409;
@@ -45,7 +77,7 @@ int formatTimePattern(const uint64_t* time, uint32_t locale, const TimeZoneEntry
                       const char* pattern, char* out, size_t limit);
 int formatFileTime(const uint64_t* time, char* out, size_t limit, uint32_t flags);
 // `out` holds kDurationChars. Without days, hours or minutes to show and none of
-// 0x8..0x40, the seconds are still written ("0", "0.250"), never a bare fraction.
+// kDurationSeconds..kDurationDays, the seconds are still written ("0", "0.250"), never a bare fraction.
 void formatDuration(uint64_t duration, char* out, uint32_t flags);
 const TimeZoneEntry* defaultTimeZone();
 const TimeZoneEntry* localTimeZone();
@@ -53,4 +85,5 @@ const TimeZoneEntry* localTimeZone();
 bool shiftTimeZone(uint64_t* time, const TimeZoneEntry* from, const TimeZoneEntry* to);
 void dropWeekday(char* pattern);
 
-extern const TimeZoneEntry timeZones[18];
+constexpr size_t kTimeZoneCount = 18;
+extern const TimeZoneEntry timeZones[];   // kTimeZoneCount rows

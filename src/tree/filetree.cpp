@@ -19,13 +19,6 @@ constexpr size_t kEllipsisLength = 3;
 // bytes per UTF-16 unit is the most any conversion here gives.
 constexpr size_t kNarrowScratchBytes = kPathChars * 3 + 1;
 
-size_t wideLength(const char16_t* text) {
-    size_t n = 0;
-    if (text != nullptr)
-        while (text[n] != 0) ++n;
-    return n;
-}
-
 // The UTF-8 form of a name that takes part in the order: at most 255 bytes, cut at a
 // whole character. A null name (a top node) orders as empty.
 size_t orderKey(const char16_t* name, char* key) {

@@ -3,6 +3,7 @@
 #include "tree/patterns.h"
 
 #include "platform/platform.h"
+#include "support/encodings.h"
 #include "support/heap.h"
 
 namespace {
@@ -12,12 +13,6 @@ namespace {
 // callers stop instead of trying further offsets. This keeps the matcher linear
 // in the offsets tried per '*' rather than exponential in the number of '*'.
 enum MatchResult { kMatch, kNoMatch, kAbort };
-
-size_t wideLength(const char16_t* text) {
-    size_t length = 0;
-    while (text[length] != 0) ++length;
-    return length;
-}
 
 // Characters of a pattern rest that consume exactly one name character.
 size_t fixedChars(const char16_t* pattern) {

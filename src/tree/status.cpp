@@ -1,7 +1,9 @@
 // The status table: list code and label of every node status, in code order.
 #include "tree/status.h"
 
-const StatusRow statusTable[kStatusCount] = {
+#include <iterator>
+
+const StatusRow statusTable[] = {
     {"  ", "Unknown"},              // Unknown
     {"  ", "Dirs match"},           // DirsMatch
     {"H ", "Host dir only"},        // HostDirOnly
@@ -22,4 +24,4 @@ const StatusRow statusTable[kStatusCount] = {
     {"<~", "Updated on host"},      // UpdatedOnHost
     {"~>", "Updated on android"},   // UpdatedOnAndroid
 };
-static_assert(sizeof(statusTable) / sizeof(statusTable[0]) == 19, "one row per status");
+static_assert(std::size(statusTable) == kStatusCount, "one row per status");

@@ -32,4 +32,15 @@ struct StatusRow {
     const char* label;
 };
 
-extern const StatusRow statusTable[kStatusCount];
+extern const StatusRow statusTable[];   // kStatusCount rows, in code order
+
+// The bit of a status in a list mask (bit n lists status n), and the bits of a
+// run of consecutive statuses.
+constexpr uint32_t statusBit(int status) {
+    return 1u << status;
+}
+constexpr uint32_t statusBits(int first, int last) {
+    uint32_t bits = 0;
+    for (int status = first; status <= last; ++status) bits |= statusBit(status);
+    return bits;
+}

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "platform/platform.h"
@@ -319,7 +320,7 @@ TEST(TimeTextPattern, FarFuture)
     // Every token at the end of the range, shifted by the furthest zones.
     const char* all = "yyyy yy MMMM MMM MM M dddd ddd dd d kw unix mjd HH H hh h mm m ss s tt "
                       "xxxxxxx x zzzz zzz +zzzz +zz +z UTC GMT";
-    for (const TimeZoneEntry& zone : timeZones) {
+    for (const TimeZoneEntry& zone : std::span(timeZones, kTimeZoneCount)) {
         uint64_t time = UINT64_MAX;
         shiftTimeZone(&time, defaultTimeZone(), &zone);
         EXPECT_FALSE(pattern(time, all, &zone).empty());
