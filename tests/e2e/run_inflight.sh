@@ -128,7 +128,7 @@ restore() { deep_fixture; }
 scenario "the comparison with requests ahead prints what one at a time prints"
 deep_fixture
 sim_start "$D" --delay-ms 5 --fault "list=/sdcard/a/2 dent 0x81a4 1 $T bad/name" \
-    --fault "list=/sdcard/c/1 dent 0x81a4 1 $T n\\{300}"
+    --fault "list=/sdcard/b/3 dent 0x81a4 1 $T n\\{300}"
 same_as_one_at_a_time -l -s -v host:"$H" sdcard
 [ "$(grep -c '^Skipped device entry' "$WORK/err")" = 2 ] || fail "the skipped entries were not named"
 run_log | grep -q 'LIST /sdcard/c$' && fail "a directory with the marker was listed"
