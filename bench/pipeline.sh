@@ -16,7 +16,7 @@ if [ -z "${BENCH_IN_NETNS:-}" ]; then
 fi
 reps=${REPS:-5}
 delays=${DELAYS:-0 1 5}
-tool=$build/tandrix
+tool=${TANDRIX:-$build/tandrix}
 work=$(mktemp -d /tmp/tandrix-bench.XXXXXX)
 sim=""
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
