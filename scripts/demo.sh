@@ -11,7 +11,7 @@ build=$top/build
 
 "$top/scripts/install-deps.sh" native
 echo "== Building tandrix and adbsim in $build"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target tandrix adbsim -j"$(nproc)" >/dev/null
 
 host=$work/Photos-and-Documents

@@ -4,7 +4,9 @@
 # Does nothing when every package is already there.
 set -euo pipefail
 what=${1:-all}
-packages=(cmake g++ ninja-build googletest iproute2 util-linux)
+# adb: the real ADB server for the end-to-end tests; clang and clang-format: the
+# clang build and the format check
+packages=(cmake g++ clang clang-format ninja-build googletest iproute2 util-linux adb)
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
 fi

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The full test command: installs what the build needs, builds the POSIX program
-# (plain and with AddressSanitizer + UndefinedBehaviorSanitizer) and the Windows
-# program, and runs every test (the Windows ones under Wine).
+# (Release and Debug with GCC, Release with clang, and with AddressSanitizer +
+# UndefinedBehaviorSanitizer) and the Windows program, and runs every test (the
+# Windows ones under Wine), the layering and format checks among them.
 #
 # The Windows program is the 32-bit one (build-win/tandrix.exe). Wine runs it only
 # where the kernel runs 32-bit code; the same sources are also built as a 64-bit
@@ -25,7 +26,14 @@ run_tests() {
   (cd "$1" && ctest --output-on-failure -j"$jobs" --timeout 600)
 }
 
-build build && run_tests build
+build build -DCMAKE_BUILD_TYPE=Release && run_tests build
+echo "=== installing into a scratch prefix"
+prefix=$(mktemp -d)
+cmake --install build --prefix "$prefix" >/dev/null
+[ -x "$prefix/bin/tandrix" ] || { echo "cmake --install did not install bin/tandrix"; exit 1; }
+rm -rf "$prefix"
+build build-debug -DCMAKE_BUILD_TYPE=Debug && run_tests build-debug
+CXX=clang++ build build-clang -DCMAKE_BUILD_TYPE=Release && run_tests build-clang
 build build-asan -DTANDRIX_SANITIZE=ON && run_tests build-asan
 adbsim="$top/build/tests/adbsim"
 build build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DADBSIM="$adbsim"

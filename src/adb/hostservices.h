@@ -1,5 +1,7 @@
 // ADB host-service requests: framing with a four-digit hexadecimal length, the
 // OKAY/FAIL status, and the choice of transport.
+// Raise: sendHostRequest (ERR_ADB_SEND), readHostStatus (below), selectTransport
+// (both of those). The parsing and sanitising helpers never raise.
 #pragma once
 
 #include <cstddef>

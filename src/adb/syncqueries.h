@@ -1,5 +1,8 @@
 // File sync queries: the request header shared by every sync request, STAT, LIST
 // into the device tree, the device marker test, and QUIT.
+// Raise: every request and reply here raises on a connection fault (ERR_ADB_SEND,
+// ERR_ADB_NO_RESPONSE) and on a reply of the wrong id (ERR_ADB_UNKNOWN_RESPONSE);
+// syncList also when the heap is full. readLe32 and writeLe32 never raise.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // File transfer records over the sync connection: SEND with its DATA records and its
 // DONE time, the SEND status, and the RECV reply read record by record.
+// Raise: all four, on a connection fault, a FAIL reply or an unknown id, as each says.
 #pragma once
 
 #include <cstdint>

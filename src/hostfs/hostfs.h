@@ -1,5 +1,7 @@
 // Host file system access: root normalisation, entry queries, directory reads into
 // the tree, and creation of directories and files for pulled files.
+// Raise: createHostFile and createHostTempFile (as they say), newHostNode and
+// readHostDirectory (a full heap). The others never raise.
 #pragma once
 
 #include <cstddef>

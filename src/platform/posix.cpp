@@ -13,6 +13,7 @@
 
 #include "messages_generated.h"
 #include "platform/platform.h"
+#include "platform/posix_utf8.h"
 
 // ---------------------------------------------------------------------------
 // Text and console
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr char16_t kReplacementChar = 0xFFFD;   // stands for an invalid UTF-8 byte
-constexpr size_t kMaxUtf8Bytes = 4;             // longest UTF-8 sequence
 
 // Set when the last byte written to standard output did not end a line, so that a
 // message to standard error starts on a line of its own (a copy line still open).
@@ -40,72 +40,6 @@ bool writeAll(int fd, const char* text, size_t length) {
         length -= static_cast<size_t>(written);
     }
     return true;
-}
-
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-size_t encodeUtf8(char32_t c, char* out) {
-    if (c < 0x80) {
-        out[0] = static_cast<char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (c >> 12));
-        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (c >> 18));
-    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (c & 0x3F));
-    return 4;
-}
-
-// Decodes one UTF-8 sequence at `s`; sets `used` to the bytes taken. An invalid
-// sequence (bad lead byte, missing continuation, overlong form, surrogate, beyond
-// U+10FFFF) takes one byte and yields U+FFFD.
-char32_t decodeUtf8(const unsigned char* s, size_t* used) {
-    *used = 1;
-    unsigned char lead = s[0];
-    if (lead < 0x80) {
-        return lead;
-    }
-    size_t count;
-    char32_t c;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        count = 2;
-        c = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        count = 3;
-        c = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        count = 4;
-        c = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return kReplacementChar;
-    }
-    for (size_t i = 1; i < count; ++i) {
-        if ((s[i] & 0xC0) != 0x80) {   // also stops at the terminator
-            return kReplacementChar;
-        }
-        c = (c << 6) | (s[i] & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        return kReplacementChar;
-    }
-    *used = count;
-    return c;
 }
 
 // Upper-case mappings beyond ASCII, as CharUpperW gives them: a range maps by a fixed
@@ -185,14 +119,12 @@ size_t osWideToNarrow(const char16_t* wide, char* out, size_t capacity) {
     }
     size_t length = 0;
     for (size_t i = 0; wide[i] != 0;) {
-        char32_t c = wide[i++];
-        if (isHighSurrogate(c) && isLowSurrogate(wide[i])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i++] - 0xDC00);
-        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+        char32_t c = posixutf8::nextWide(wide, &i);
+        if (c == posixutf8::kInvalid) {
             c = '?';   // a lone surrogate has no UTF-8 form
         }
-        char bytes[kMaxUtf8Bytes];
-        size_t count = encodeUtf8(c, bytes);
+        char bytes[posixutf8::kMaxBytes];
+        size_t count = posixutf8::encode(c, bytes);
         if (length + count + 1 > capacity) {
             break;     // cut before a character that does not fit whole
         }
@@ -211,16 +143,12 @@ size_t osNarrowToWide(const char* narrow, char16_t* out, size_t capacity) {
     size_t length = 0;
     while (*s) {
         size_t used;
-        char32_t c = decodeUtf8(s, &used);
-        size_t units = c >= 0x10000 ? 2 : 1;
-        if (length + units + 1 > capacity) {
-            break;
+        char32_t c = posixutf8::decode(s, &used);
+        if (c == posixutf8::kInvalid) {
+            c = kReplacementChar;
         }
-        if (units == 2) {
-            out[length++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out[length++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out[length++] = static_cast<char16_t>(c);
+        if (!posixutf8::putWide(c, out, &length, capacity)) {
+            break;
         }
         s += used;
     }

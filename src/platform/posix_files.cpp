@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix_utf8.h"
 
 namespace {
 
@@ -26,37 +27,11 @@ constexpr int64_t kSecondsLimit = 900000000000ll;   // keeps seconds * 10^7 insi
 // UTF-16 to UTF-8 with pairs combined; false for a lone surrogate or no room.
 bool toNative(const char16_t* path, char* out, size_t capacity) {
     size_t n = 0;
-    for (size_t i = 0; path[i] != 0; ++i) {
-        uint32_t c = path[i];
-        if (c >= 0xD800 && c < 0xDC00) {
-            uint32_t low = path[i + 1];
-            if (low < 0xDC00 || low >= 0xE000) return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC00 && c < 0xE000) {
-            return false;
-        }
-        unsigned char bytes[4];
-        size_t count;
-        if (c < 0x80) {
-            bytes[0] = static_cast<unsigned char>(c);
-            count = 1;
-        } else if (c < 0x800) {
-            bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
-            bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            count = 2;
-        } else if (c < 0x10000) {
-            bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            count = 3;
-        } else {
-            bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-            count = 4;
-        }
+    for (size_t i = 0; path[i] != 0;) {
+        char32_t c = posixutf8::nextWide(path, &i);
+        if (c == posixutf8::kInvalid) return false;
+        char bytes[posixutf8::kMaxBytes];
+        size_t count = posixutf8::encode(c, bytes);
         if (n + count + 1 > capacity) return false;
         std::memcpy(out + n, bytes, count);
         n += count;
@@ -71,42 +46,10 @@ bool fromNative(const char* text, char16_t* out, size_t capacity) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
     size_t n = 0;
     while (*s != 0) {
-        uint32_t c;
-        int count;
-        uint32_t least;
-        if (*s < 0x80) {
-            c = *s;
-            count = 1;
-            least = 0;
-        } else if ((*s & 0xE0) == 0xC0) {
-            c = *s & 0x1Fu;
-            count = 2;
-            least = 0x80;
-        } else if ((*s & 0xF0) == 0xE0) {
-            c = *s & 0x0Fu;
-            count = 3;
-            least = 0x800;
-        } else if ((*s & 0xF8) == 0xF0) {
-            c = *s & 0x07u;
-            count = 4;
-            least = 0x10000;
-        } else {
-            return false;
-        }
-        for (int k = 1; k < count; ++k) {
-            if ((s[k] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (s[k] & 0x3Fu);
-        }
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
-        size_t units = c >= 0x10000 ? 2 : 1;
-        if (n + units + 1 > capacity) return false;
-        if (units == 2) {
-            out[n++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out[n++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out[n++] = static_cast<char16_t>(c);
-        }
-        s += count;
+        size_t used;
+        char32_t c = posixutf8::decode(s, &used);
+        if (c == posixutf8::kInvalid || !posixutf8::putWide(c, out, &n, capacity)) return false;
+        s += used;
     }
     out[n] = 0;
     return true;
@@ -177,8 +120,11 @@ bool osFullPath(const char16_t* path, char16_t* out, size_t capacity) {
         pos = end + 1;
     }
     std::u16string result;
-    for (const std::u16string& part : parts) result += u'/' + part;
-    if (result.empty()) result = u"/";
+    for (const std::u16string& part : parts) {
+        result += u'/';
+        result += part;
+    }
+    if (result.empty()) result.push_back(u'/');
     if (result.size() + 1 > capacity) return false;
     std::memcpy(out, result.c_str(), (result.size() + 1) * sizeof(char16_t));
     return true;

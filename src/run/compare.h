@@ -1,5 +1,7 @@
 // Tree comparison: reads both trees as it descends, pairs children by name, gives
 // every node its status and counts it, with the marker file and the time rule.
+// Raise: compareTrees and classifyChildren (through the device and host reads they
+// make). setStatus, classifyFilePair, compareTimes and hostHasMarker never raise.
 #pragma once
 
 #include <cstdint>

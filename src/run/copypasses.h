@@ -1,5 +1,7 @@
 // The copy passes: the push pass sends new and newer host files, the pull pass
 // fetches new and newer device files, each copy bracketed by its copy line.
+// Raise: all four, on device and connection faults and a host file that cannot be
+// opened or created.
 #pragma once
 
 struct SyncContext;

@@ -1,5 +1,6 @@
 // Console output about the comparison: listing lines in fixed columns, the timed
 // copy lines, the one-sided blocks, the merged listing and the summary.
+// Nothing here raises.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // The run: root checks, connection, transport, sync mode, comparison, listing,
-// push and pull passes, QUIT and summary. Returns the exit code.
+// push and pull passes, QUIT and summary. Returns the exit code; raises a SyncError
+// for every fatal error of the run, which main reports.
 #pragma once
 
 struct SyncContext;

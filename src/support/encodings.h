@@ -1,5 +1,6 @@
 // Conversions between the host's UTF-16 names and FILETIME times and the device's
 // UTF-8 names and 32-bit Unix seconds, with the six rounding modes of a reduction.
+// Nothing here raises.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 // Every problem is written as one line through reportMessage and makes the operation
 // return null or 0. The checks take the block and return it, or release it and return
 // null after their message; given null they return null, so a caller can chain them.
+// Nothing here raises.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // Date, time and duration text: FILETIMEs under token patterns or flag words,
 // durations with fraction digits, the calendar, ISO weeks and time zones.
+// Nothing here raises.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // The file tree: one node per file or directory of either side, children kept in
 // one name order, the pre-order walk, and the path forms of a node.
+// Nothing here raises.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // Wildcard pattern lists of /i and /o and the filter that applies them to file names.
+// Raise: parsePatternList, when the heap is full. The matchers never raise.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // Node statuses: the classification codes with their two-character list codes
 // and labels, shared by the comparison, the listing and the summary.
+// Nothing here raises.
 #pragma once
 
 #include <cstdint>

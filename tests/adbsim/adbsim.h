@@ -5,7 +5,9 @@
 // syntax), faults.cpp (which faults fire at a step), wire.cpp (socket reads and
 // writes with the reply faults), hostservices.cpp (host: requests), syncservice.cpp
 // (STAT, LIST, SEND, RECV, QUIT), devicefs.cpp (device paths on a host directory),
-// requestlog.cpp (the request log), replydelay.cpp (replies held for --delay-ms).
+// requestlog.cpp (the request log), replydelay.cpp (replies held for --delay-ms),
+// daemon.cpp (the device-daemon mode: the transport protocol towards a real ADB
+// server, each sync stream in a thread).
 #pragma once
 
 #include <cstddef>
@@ -167,6 +169,14 @@ uint32_t readLe32(const unsigned char* bytes);
 void startReplyDelay(Session& session);   // nothing without --delay-ms
 void queueDelayedReply(Session& session, const unsigned char* data, std::size_t length);
 void finishReplyDelay(Session& session);  // waits until the queued replies went out
+
+// main.cpp
+int listenOn(unsigned& port);  // a listening socket on 127.0.0.1:port (0 = any; port is set), or -1
+bool writeReadyFile(const std::string& file, unsigned port);
+
+// daemon.cpp: the device-daemon mode, for a real ADB server
+bool isDaemonCommandLine(int argc, char** argv);
+int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
 void serveConnection(const Config& config, int fd);

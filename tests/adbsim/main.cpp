@@ -33,6 +33,10 @@ void installSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+}  // namespace
+
+namespace adbsim {
+
 int listenOn(unsigned& port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return -1;
@@ -63,9 +67,13 @@ bool writeReadyFile(const std::string& file, unsigned port) {
     return ok && std::rename(temp.c_str(), file.c_str()) == 0;
 }
 
-}  // namespace
+}  // namespace adbsim
 
 int main(int argc, char** argv) {
+    if (isDaemonCommandLine(argc, argv)) {
+        installSignals();
+        return runDaemon(argc, argv);
+    }
     Config config = parseCommandLine(argc, argv);
     installSignals();
     if (!config.logFile.empty()) openRequestLog(config.logFile);

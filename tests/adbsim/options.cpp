@@ -294,6 +294,9 @@ const char kHelp[] =
     "  --list-order ORDER    sorted (default), reverse or native LIST order\n"
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"
     "  --delay-ms N          every reply reaches the client N ms after it was written\n"
+    "Device-daemon mode, for a real ADB server (adb connect 127.0.0.1:PORT):\n"
+    "  adbsim --daemon PORT --device DIR [--serial S] [--features LIST] [--max-payload N]\n"
+    "         [--delay-ms N] [--vanish] [--rule RULE]... [--log FILE] [--ready FILE] ...\n"
     "See tests/adbsim/README.md for the fault syntax.\n";
 
 }  // namespace

@@ -20,8 +20,7 @@ void openRequestLog(const std::string& file) {
 
 void logRequest(const std::string& line) {
     if (!requestLog) return;
-    std::fputs(line.c_str(), requestLog);
-    std::fputc('\n', requestLog);
+    std::fputs((line + '\n').c_str(), requestLog);  // one call: daemon threads never split a line
     std::fflush(requestLog);
 }
 

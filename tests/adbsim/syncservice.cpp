@@ -92,7 +92,7 @@ void serveList(Session& session, const std::string& path) {
 // A failed SEND: like adbd, read and drop the rest of the transfer up to DONE
 // (the client may still be sending), then close the connection.
 [[noreturn]] void skipRestOfSend(Session& session) {
-    static unsigned char sink[kMaxSyncData];
+    static thread_local unsigned char sink[kMaxSyncData];  // daemon streams run in threads
     for (;;) {
         unsigned char header[kSyncHeaderSize];
         receiveExact(session, header, sizeof header);
@@ -146,7 +146,7 @@ void serveSend(Session& session, const std::string& payload) {
         fchmod(temp.fd, mode_t(mode & 07777));
     }
 
-    static unsigned char data[kMaxSyncData];
+    static thread_local unsigned char data[kMaxSyncData];
     uint64_t total = 0;
     for (;;) {
         unsigned char header[kSyncHeaderSize];
