@@ -12,9 +12,14 @@ constexpr uint32_t kAdbTimeoutMs = 15000;   // every network wait
 constexpr uint32_t kDiscardBytes = 4096;    // unwanted reply bytes are read in pieces of this
 constexpr size_t kSerialSize = 256;         // /d value, terminator included
 
+// Sync record versions the device offers (its feature list); 0 means the v1 records.
+constexpr uint32_t kFeatureStatV2 = 0x01;  // "stat_v2": STA2 and LST2
+constexpr uint32_t kFeatureListV2 = 0x02;  // "ls_v2": LIS2 with DNT2 records
+
 struct AdbConnection {
     uint32_t localOnly;          // /e: select the transport with host:transport-local
     char serial[kSerialSize];    // /d: device serial, empty when not given
+    uint32_t features;           // kFeature* bits the device offers
     OsNetState net;              // socket and, on Windows, the two events and I/O record
 };
 

@@ -15,6 +15,24 @@ constexpr uint32_t kStatusBytes = 4;         // "OKAY" or "FAIL"
 constexpr char kTransportLocal[] = "host:transport-local";
 constexpr char kTransportSerial[] = "host:transport:";
 constexpr char kTransportAny[] = "host:transport-any";
+constexpr char kFeaturesLocal[] = "host-local:features";
+constexpr char kFeaturesSerial[] = "host-serial:";  // then the serial and ":features"
+constexpr char kFeaturesSerialEnd[] = ":features";
+constexpr char kFeaturesAny[] = "host:features";
+constexpr uint32_t kFeatureListPiece = 256;  // the list is read in pieces of this
+constexpr uint32_t kFeatureNameBytes = 280;  // "host-serial:", a 255-byte serial, ":features"
+constexpr uint32_t kFeatureWordBytes = 32;   // longest feature name that can matter
+
+// The feature names this program uses, each with its bit.
+struct FeatureRow {
+    const char* name;
+    uint32_t bit;
+};
+constexpr FeatureRow kFeatureRows[] = {
+    {"stat_v2", kFeatureStatV2},  // STA2, LST2
+    {"ls_v2", kFeatureListV2},    // LIS2, DNT2
+};
+static_assert(sizeof kFeatureRows / sizeof kFeatureRows[0] == 2, "one row per feature bit");
 constexpr unsigned char kTab = 0x09;
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
@@ -24,6 +42,41 @@ constexpr unsigned char kUtf8C1Last = 0x9F;
 
 static_assert(kTransportNameBytes >= sizeof kTransportSerial - 1 + kSerialSize,
               "every serial of /d fits the transport name");
+static_assert(kFeatureNameBytes >=
+                  sizeof kFeaturesSerial + sizeof kFeaturesSerialEnd - 2 + kSerialSize,
+              "every serial of /d fits the feature request");
+
+// Reads a status: true on OKAY, false on FAIL (its text read, at most 1023 bytes, into
+// `text`, terminated and made safe). Raises ERR_ADB_UNKNOWN_RESPONSE otherwise.
+bool readStatus(AdbConnection* conn, char* text, uint32_t* textLength) {
+    char status[kStatusBytes];
+    adbReceiveAll(conn, status, kStatusBytes);
+    if (std::memcmp(status, "OKAY", kStatusBytes) == 0) return true;
+    if (std::memcmp(status, "FAIL", kStatusBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+
+    char digits[kLengthDigits];
+    uint32_t length = 0;
+    adbReceiveAll(conn, digits, kLengthDigits);
+    if (!parseHex4(digits, &length)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    // Keep what a raise can carry; the rest of a longer text stays unread, since the
+    // connection is closed after a FAIL.
+    if (length >= kErrorTextSize) length = kErrorTextSize - 1;
+    adbReceiveAll(conn, text, length);
+    *textLength = static_cast<uint32_t>(sanitiseServerBytes(text, length));
+    return false;
+}
+
+// The feature request that matches the transport selectTransport will ask for.
+void featureRequestName(const AdbConnection* conn, char* name) {
+    if (conn->localOnly) {
+        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesLocal);
+    } else if (conn->serial[0] != 0) {
+        std::snprintf(name, kFeatureNameBytes, "%s%.*s%s", kFeaturesSerial,
+                      static_cast<int>(kSerialSize - 1), conn->serial, kFeaturesSerialEnd);
+    } else {
+        std::snprintf(name, kFeatureNameBytes, "%s", kFeaturesAny);
+    }
+}
 
 }  // namespace
 
@@ -38,22 +91,9 @@ void sendHostRequest(AdbConnection* conn, const char* name) {
 }
 
 void readHostStatus(AdbConnection* conn) {
-    char status[kStatusBytes];
-    adbReceiveAll(conn, status, kStatusBytes);
-    if (std::memcmp(status, "OKAY", kStatusBytes) == 0) return;
-    if (std::memcmp(status, "FAIL", kStatusBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-
-    char digits[kLengthDigits];
-    uint32_t length = 0;
-    adbReceiveAll(conn, digits, kLengthDigits);
-    if (!parseHex4(digits, &length)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    // Keep what a raise can carry; the rest of a longer text stays unread, since the
-    // run ends with this raise and the connection is closed unread.
     char text[kErrorTextSize];
-    if (length >= kErrorTextSize) length = kErrorTextSize - 1;
-    adbReceiveAll(conn, text, length);
-    sanitiseServerBytes(text, length);
-    raiseErrorBytes(ERR_ADB_ERROR, text, length);
+    uint32_t length = 0;
+    if (!readStatus(conn, text, &length)) raiseErrorBytes(ERR_ADB_ERROR, text, length);
 }
 
 int hexDigitValue(int c) {
@@ -88,6 +128,59 @@ void selectTransport(AdbConnection* conn) {
     }
     sendHostRequest(conn, name);
     readHostStatus(conn);
+}
+
+void queryFeatures(AdbConnection* conn) {
+    conn->features = 0;
+    char name[kFeatureNameBytes];
+    featureRequestName(conn, name);
+    sendHostRequest(conn, name);
+    char text[kErrorTextSize];
+    uint32_t textLength = 0;
+    if (!readStatus(conn, text, &textLength)) return;
+
+    char digits[kLengthDigits];
+    uint32_t length = 0;
+    adbReceiveAll(conn, digits, kLengthDigits);
+    if (!parseHex4(digits, &length)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    // Scanned piece by piece; a name longer than the word buffer is none of ours.
+    char piece[kFeatureListPiece];
+    char word[kFeatureWordBytes];
+    uint32_t wordLength = 0;
+    bool tooLong = false;
+    while (length > 0) {
+        uint32_t count = length < kFeatureListPiece ? length : kFeatureListPiece;
+        adbReceiveAll(conn, piece, count);
+        length -= count;
+        for (uint32_t i = 0; i <= count; ++i) {
+            bool end = i == count ? length == 0 : piece[i] == ',';
+            if (end) {
+                if (!tooLong) conn->features |= parseFeatureList(word, wordLength);
+                wordLength = 0;
+                tooLong = false;
+            } else if (i < count) {
+                if (wordLength < kFeatureWordBytes)
+                    word[wordLength++] = piece[i];
+                else
+                    tooLong = true;
+            }
+        }
+    }
+}
+
+uint32_t parseFeatureList(const char* list, uint32_t length) {
+    uint32_t bits = 0;
+    uint32_t start = 0;
+    for (uint32_t i = 0; i <= length; ++i) {
+        if (i < length && list[i] != ',') continue;
+        for (const FeatureRow& row : kFeatureRows) {
+            size_t nameLength = std::strlen(row.name);
+            if (i - start == nameLength && std::memcmp(list + start, row.name, nameLength) == 0)
+                bits |= row.bit;
+        }
+        start = i + 1;
+    }
+    return bits;
 }
 
 size_t sanitiseServerBytes(char* text, size_t length) {

@@ -19,6 +19,14 @@ void readHostStatus(AdbConnection* conn);
 int hexDigitValue(int c);
 bool parseHex4(const char* text, uint32_t* value);
 void selectTransport(AdbConnection* conn);
+// On a fresh connection of its own: asks, with the request that matches the transport
+// selectTransport will choose, for the device's feature list and sets
+// conn->features. A FAIL (no such device, or a server that does not know the request)
+// leaves 0: the transport request that follows reports a missing device as always.
+// Raises like readHostStatus on anything but OKAY or FAIL and on a bad length.
+void queryFeatures(AdbConnection* conn);
+// The kFeature* bits named in a comma-separated feature list of `length` bytes.
+uint32_t parseFeatureList(const char* list, uint32_t length);
 // Server text on its way to the console: control characters other than tab (C0,
 // DEL, and C1 written in UTF-8, embedded NUL included) become '?'. The counted form
 // terminates the result and returns its length.

@@ -23,6 +23,42 @@ constexpr uint32_t kIdBytes = 4;
 constexpr uint32_t kHeaderBytes = kSyncHeaderBytes;
 constexpr uint32_t kStatReplyBytes = 12;      // mode, size, time after "STAT"
 constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length after the id
+// The v2 records after their id: error, dev, ino, mode, nlink, uid, gid, size, atime,
+// mtime, ctime (LST2 reply); DNT2 adds the name length.
+constexpr uint32_t kStat2ReplyBytes = 68;
+constexpr uint32_t kDent2FieldBytes = 72;
+constexpr uint32_t kV2ErrorAt = 0;  // offsets within those fields
+constexpr uint32_t kV2ModeAt = 20;
+constexpr uint32_t kV2SizeAt = 36;
+constexpr uint32_t kV2MtimeAt = 52;
+constexpr uint32_t kV2NameLengthAt = 68;
+constexpr uint32_t kDeviceNoEntry = 2;  // ENOENT on the device: nothing there
+constexpr size_t kErrorNameBytes = 48;  // "Permission denied (error 13)"
+
+// Device (Linux) error numbers a query may report, with their usual texts.
+struct DeviceErrorRow {
+    uint32_t number;
+    const char* text;
+};
+constexpr DeviceErrorRow kDeviceErrors[] = {
+    {1, "Operation not permitted"},                 // EPERM
+    {2, "No such file or directory"},               // ENOENT
+    {5, "I/O error"},                               // EIO
+    {13, "Permission denied"},                      // EACCES
+    {20, "Not a directory"},                        // ENOTDIR
+    {36, "File name too long"},                     // ENAMETOOLONG
+    {40, "Too many levels of symbolic links"},      // ELOOP
+    {75, "Value too large for defined data type"},  // EOVERFLOW
+};
+
+// One entry as the device describes it, from a v1 or a v2 record.
+struct DeviceEntry {
+    uint32_t error;  // the device's errno for this entry; 0 when the fields hold
+    uint32_t mode;
+    uint64_t size;        // bytes; v1 records carry the low 32 bits only
+    int64_t seconds;      // modification time, Unix seconds; 0 = none
+    uint32_t nameLength;  // bytes of name that follow (list records)
+};
 constexpr size_t kMessageBytes = 3 * kNarrowPathBytes;  // a skipped-entry line
 
 bool isDotName(const char* name, uint32_t length) {
@@ -66,6 +102,76 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory,
     notes->push_back('\n');
 }
 
+void describeDeviceError(uint32_t number, char* out) {
+    const char* text = "Error";
+    for (const DeviceErrorRow& row : kDeviceErrors)
+        if (row.number == number) text = row.text;
+    std::snprintf(out, kErrorNameBytes, "%s (error %u)", text, static_cast<unsigned>(number));
+}
+
+uint64_t readLe64(const unsigned char* bytes) {
+    return static_cast<uint64_t>(readLe32(bytes)) | static_cast<uint64_t>(readLe32(bytes + 4))
+                                                        << 32;
+}
+
+// The fields of a v2 record after its id.
+void parseV2Fields(const unsigned char* fields, DeviceEntry* entry) {
+    entry->error = readLe32(fields + kV2ErrorAt);
+    entry->mode = readLe32(fields + kV2ModeAt);
+    entry->size = readLe64(fields + kV2SizeAt);
+    entry->seconds = static_cast<int64_t>(readLe64(fields + kV2MtimeAt));
+}
+
+// Mode, the size (low 32 bits in `size`, all of it in `fullSize`) and the time; a
+// time of 0 or one no FILETIME holds leaves `mtime` as it was.
+void fillNode(FileNode* node, const DeviceEntry* entry) {
+    node->mode = entry->mode;
+    node->size = static_cast<uint32_t>(entry->size);
+    node->fullSize = entry->size;
+    unixToFileTime64(entry->seconds, &node->mtime);
+}
+
+// Reads the reply to STAT (v1) or LST2 (v2) for the path just asked about.
+void readStatReply(AdbConnection* conn, bool v2, DeviceEntry* entry) {
+    unsigned char reply[kIdBytes + kStat2ReplyBytes];
+    adbReceiveAll(conn, reply, kIdBytes);
+    if (std::memcmp(reply, v2 ? "LST2" : "STAT", kIdBytes) != 0)
+        raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    *entry = DeviceEntry{};
+    if (v2) {
+        adbReceiveAll(conn, reply + kIdBytes, kStat2ReplyBytes);
+        parseV2Fields(reply + kIdBytes, entry);
+        return;
+    }
+    adbReceiveAll(conn, reply + kIdBytes, kStatReplyBytes);
+    entry->mode = readLe32(reply + 4);
+    entry->size = readLe32(reply + 8);
+    entry->seconds = readLe32(reply + 12);
+}
+
+// Reads one record of a LIST (DENT) or LIS2 (DNT2) reply up to its name: true for an
+// entry, false for the closing DONE.
+bool readListRecord(AdbConnection* conn, bool v2, DeviceEntry* entry) {
+    unsigned char record[kIdBytes + kDent2FieldBytes];
+    adbReceiveAll(conn, record, kIdBytes);
+    bool done = std::memcmp(record, "DONE", kIdBytes) == 0;
+    if (!done && std::memcmp(record, v2 ? "DNT2" : "DENT", kIdBytes) != 0)
+        raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    *entry = DeviceEntry{};
+    if (v2) {
+        adbReceiveAll(conn, record + kIdBytes, kDent2FieldBytes);
+        parseV2Fields(record + kIdBytes, entry);
+        entry->nameLength = readLe32(record + kIdBytes + kV2NameLengthAt);
+    } else {
+        adbReceiveAll(conn, record + kIdBytes, kDentFieldBytes);
+        entry->mode = readLe32(record + 4);
+        entry->size = readLe32(record + 8);
+        entry->seconds = readLe32(record + 12);
+        entry->nameLength = readLe32(record + 16);
+    }
+    return !done;
+}
+
 }  // namespace
 
 uint32_t putSyncRequest(unsigned char* out, const char* id, const void* payload, uint32_t length) {
@@ -96,29 +202,39 @@ void writeLe32(unsigned char* bytes, uint32_t value) {
 
 bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
     unsigned char request[kSyncRequestBytes];
-    uint32_t length = putStatRequest(request, root, node);
+    uint32_t length = putStatRequest(conn, request, root, node);
     if (length == 0) return false;
     adbSendAll(conn, request, length);
-    return readStatReply(conn, node);
+    return readStatAnswer(conn, root, node);
 }
 
-uint32_t putStatRequest(unsigned char* out, const char16_t* root, FileNode* node) {
+uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* node) {
     char path[kNarrowPathBytes];
     // A path that does not fit cannot be asked about: nothing there for this run.
     if (!devicePath(root, node, path)) return 0;
-    return putSyncRequest(out, "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+    bool v2 = (conn->features & kFeatureStatV2) != 0;
+    return putSyncRequest(out, v2 ? "LST2" : "STAT", path, static_cast<uint32_t>(std::strlen(path)));
 }
 
-bool readStatReply(AdbConnection* conn, FileNode* node) {
-    unsigned char reply[kIdBytes + kStatReplyBytes];
-    adbReceiveAll(conn, reply, kIdBytes);
-    if (std::memcmp(reply, "STAT", kIdBytes) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    adbReceiveAll(conn, reply + kIdBytes, kStatReplyBytes);
-    uint32_t mode = readLe32(reply + 4);
-    if (mode == 0) return false;
-    node->mode = mode;
-    node->size = readLe32(reply + 8);
-    unixToFileTime(readLe32(reply + 12), &node->mtime);   // time 0 leaves mtime as it was
+bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
+    bool v2 = (conn->features & kFeatureStatV2) != 0;
+    DeviceEntry entry;
+    readStatReply(conn, v2, &entry);
+    if (entry.error != 0 && entry.error != kDeviceNoEntry) {
+        // Anything but "no such entry" is worth a line; the path then counts as absent.
+        char shown[kNarrowPathBytes];
+        devicePathNarrow(root, node, shown);
+        sanitiseServerText(shown);
+        char error[kErrorNameBytes];
+        describeDeviceError(entry.error, error);
+        char message[kMessageBytes];
+        std::snprintf(message, sizeof message, "Could not query device path \"%s\": %s", shown,
+                      error);
+        reportMessage(message);
+    }
+    if (entry.error != 0 || entry.mode == 0) return false;
+    fillNode(node, &entry);
     return true;
 }
 
@@ -131,14 +247,15 @@ bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* direct
 
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
     unsigned char request[kSyncRequestBytes];
-    uint32_t length = putListRequest(request, root, directory);
+    uint32_t length = putListRequest(conn, request, root, directory);
     if (length == 0) return true;
     adbSendAll(conn, request, length);
     readListReply(conn, heap, root, directory, nullptr);
     return true;
 }
 
-uint32_t putListRequest(unsigned char* out, const char16_t* root, FileNode* directory) {
+uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* directory) {
     char path[kNarrowPathBytes];
     if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
@@ -152,38 +269,33 @@ uint32_t putListRequest(unsigned char* out, const char16_t* root, FileNode* dire
         reportMessage(message);
         return 0;
     }
-    return putSyncRequest(out, "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+    bool v2 = (conn->features & kFeatureListV2) != 0;
+    return putSyncRequest(out, v2 ? "LIS2" : "LIST", path, static_cast<uint32_t>(std::strlen(path)));
 }
 
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
                    FileNode* directory, std::string* notes) {
+    bool v2 = (conn->features & kFeatureListV2) != 0;
     std::vector<FileNode*> children;
-    for (;;) {
-        unsigned char record[kIdBytes + kDentFieldBytes];
-        adbReceiveAll(conn, record, kIdBytes);
-        bool done = std::memcmp(record, "DONE", kIdBytes) == 0;
-        if (!done && std::memcmp(record, "DENT", kIdBytes) != 0)
-            raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-        adbReceiveAll(conn, record + kIdBytes, kDentFieldBytes);
-        uint32_t mode = readLe32(record + 4);
-        uint32_t size = readLe32(record + 8);
-        uint32_t time = readLe32(record + 12);
-        uint32_t length = readLe32(record + 16);
-        if (done) {
-            adbDiscard(conn, length);
-            break;
-        }
-
+    DeviceEntry entry;
+    while (readListRecord(conn, v2, &entry)) {
         // Read the whole name; keep at most 255 bytes of it, drop the rest.
+        uint32_t length = entry.nameLength;
         char name[kDentNameBytes];
         uint32_t kept = length < kDentNameBytes ? length : kDentNameBytes - 1;
         adbReceiveAll(conn, name, kept);
         adbDiscard(conn, length - kept);
         name[kept] = 0;
 
-        uint32_t type = mode & kModeTypeMask;
-        if (type != kModeFile && type != kModeDirectory) continue;  // links, devices, pipes
         if (isDotName(name, length)) continue;
+        if (entry.error != 0) {
+            char error[kErrorNameBytes];
+            describeDeviceError(entry.error, error);
+            reportSkippedEntry(root, directory, name, kept, error, notes);
+            continue;
+        }
+        uint32_t type = entry.mode & kModeTypeMask;
+        if (type != kModeFile && type != kModeDirectory) continue;  // links, devices, pipes
         if (length > kept) {
             reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes", notes);
             continue;
@@ -198,11 +310,10 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
         FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
         std::memset(node, 0, sizeof *node);
         node->name = heapDupWide(heap, wide);
-        node->mode = mode;
-        node->size = size;
-        unixToFileTime(time, &node->mtime);   // time 0 leaves mtime at 0
+        fillNode(node, &entry);  // time 0 leaves mtime at 0
         children.push_back(node);
     }
+    adbDiscard(conn, entry.nameLength);  // whatever the DONE record carries
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
 }

@@ -32,8 +32,9 @@ bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node);
 // syncStat in two halves, for requests sent ahead of their replies: the request
 // written to `out` (room for kSyncRequestBytes; 0 when the path does not fit) and
 // the reply.
-uint32_t putStatRequest(unsigned char* out, const char16_t* root, FileNode* node);
-bool readStatReply(AdbConnection* conn, FileNode* node);
+uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* node);
+bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node);
 // False for a null directory, without sending anything.
 bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory);
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",
@@ -44,7 +45,8 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
 // it, when the path does not fit; the directory then reads as empty). The reply's lines
 // about skipped entries go to `notes` when it is given, to standard error otherwise,
 // so a reply read ahead of the walk can say them when the walk gets there.
-uint32_t putListRequest(unsigned char* out, const char16_t* root, FileNode* directory);
+uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* directory);
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
                    FileNode* directory, std::string* notes);
 bool syncQuit(AdbConnection* conn);

@@ -71,7 +71,7 @@ bool readAheadReply(void* state) {
     }
     MarkerNode marker;
     initMarkerNode(&marker, request.directory);
-    dir->marker = readStatReply(&context->conn, &marker.node);
+    dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
     if (dir->marker) {
         dir->state = AheadState::Done;
         ahead->inFlight -= 1;
@@ -103,11 +103,11 @@ void sendAhead(DeviceAhead* ahead) {
         AheadDir* dir = &ahead->dirs[directory];
         uint32_t length;
         if (list) {
-            length = putListRequest(request, context->androidRoot, directory);
+            length = putListRequest(&context->conn, request, context->androidRoot, directory);
         } else {
             MarkerNode marker;
             initMarkerNode(&marker, directory);
-            length = putStatRequest(request, context->androidRoot, &marker.node);
+            length = putStatRequest(&context->conn, request, context->androidRoot, &marker.node);
         }
         if (length == 0) {
             // Not asked: a marker path that does not fit means no marker; a directory
@@ -203,18 +203,12 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     classifyChildren(context, host, device);
 }
 
+constexpr uint64_t kOneHour = 3600;
 
-// Last FILETIME whose Unix seconds stay below 2^32 under every rounding mode.
-// Later times (after 2106) saturate instead of wrapping, so that such a file does
-// not look older than one from 1970.
-constexpr uint64_t kLastUnixFileTime = kUnixEpochFileTime + 0xFFFFFFFDull * kFileTimePerSecond;
-constexpr uint32_t kSaturatedSeconds = 0xFFFFFFFF;
-constexpr uint32_t kOneHour = 3600;
-
-uint32_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
-    if (fileTime > kLastUnixFileTime) return kSaturatedSeconds;
-    uint32_t seconds = 0;
-    fileTimeToUnix(fileTime, &seconds, rounding);
+// Whole 64-bit seconds, so that times after 2106 still compare in order.
+uint64_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
+    uint64_t seconds = 0;
+    fileTimeToUnix64(fileTime, &seconds, rounding);
     return seconds;
 }
 
@@ -324,10 +318,10 @@ void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 int compareTimes(uint64_t hostTime, uint64_t deviceTime, uint32_t rounding, bool oneHourSame) {
-    uint32_t hostSeconds = unixSeconds(hostTime, rounding);
-    uint32_t deviceSeconds = unixSeconds(deviceTime, rounding);
-    uint32_t distance = hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds
-                                                    : deviceSeconds - hostSeconds;
+    uint64_t hostSeconds = unixSeconds(hostTime, rounding);
+    uint64_t deviceSeconds = unixSeconds(deviceTime, rounding);
+    uint64_t distance =
+        hostSeconds > deviceSeconds ? hostSeconds - deviceSeconds : deviceSeconds - hostSeconds;
     if (oneHourSame && distance == kOneHour) return 0;
     if (hostSeconds == deviceSeconds) return 0;
     return hostSeconds < deviceSeconds ? -1 : 1;

@@ -292,7 +292,10 @@ bool readPullReply(CopyWindow* window) {
 
     // A file whose length is not the one the device listed (a record after DONE of
     // an earlier pull, a cut transfer, replies out of order) must not replace anything.
-    if (static_cast<uint32_t>(window->received) != node->size)
+    // v1 listings carry only the low 32 bits of a size.
+    bool wideSizes = (conn->features & kFeatureListV2) != 0;
+    if (wideSizes ? window->received != node->fullSize
+                  : static_cast<uint32_t>(window->received) != node->size)
         raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     if (!target->created) openPullTarget(target, targetPath);
     osSetFileTime(target->file, node->mtime);   // a file without the device time is still whole

@@ -256,7 +256,7 @@ void formatTimeDiff(uint64_t difference, char* out) {
 }
 
 uint64_t listedSize(const FileNode* node) {
-    // Host nodes carry the whole size in fullSize, device nodes leave it 0.
+    // fullSize holds the whole size; a node made without it (0) has only `size`.
     if (node->fullSize != 0 && static_cast<uint32_t>(node->fullSize) == node->size)
         return node->fullSize;
     return node->size;

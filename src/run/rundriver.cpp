@@ -60,10 +60,20 @@ void checkAndroidRoot(SyncContext* context) {
 int runSync(SyncContext* context) {
     // The host root is checked first, so a mistyped root is reported without a server.
     checkHostRoot(context);
+    // The device's features come first, on a connection of their own: once bound to a
+    // transport, a connection serves that device only.
     if (!adbConnect(&context->conn)) {
         writeRunMessage("No ADB server");
         return kExitNoServer;
     }
+    queryFeatures(&context->conn);
+    uint32_t features = context->conn.features;
+    adbRelease(&context->conn);
+    if (!adbConnect(&context->conn)) {
+        writeRunMessage("No ADB server");
+        return kExitNoServer;
+    }
+    context->conn.features = features;
     selectTransport(&context->conn);
     sendHostRequest(&context->conn, "sync:");
     readHostStatus(&context->conn);

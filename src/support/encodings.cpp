@@ -83,14 +83,35 @@ bool unixToFileTime(uint32_t seconds, uint64_t* fileTime) {
     return true;
 }
 
+static_assert(kUnixEpochFileTime % kFileTimePerSecond == 0, "the epoch is whole seconds");
+
+bool unixToFileTime64(int64_t seconds, uint64_t* fileTime) {
+    if (seconds == 0) return false;
+    constexpr int64_t kFirst = -static_cast<int64_t>(kUnixEpochFileTime / kFileTimePerSecond);
+    constexpr int64_t kLast =
+        static_cast<int64_t>((~0ull - kUnixEpochFileTime) / kFileTimePerSecond);
+    if (seconds < kFirst || seconds > kLast) return false;  // before 1601 or past FILETIME
+    *fileTime = static_cast<uint64_t>(seconds - kFirst) * kFileTimePerSecond;
+    return true;
+}
+
 bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode) {
+    if (mode >= kRoundingModes) return false;
+    uint64_t wide = 0;
+    bool ok = fileTimeToUnix64(fileTime, &wide, mode);
+    *seconds = static_cast<uint32_t>(wide);  // wraps after 2106-02-07 06:28:15 UTC
+    return ok;
+}
+
+bool fileTimeToUnix64(uint64_t fileTime, uint64_t* seconds, uint32_t mode) {
     if (mode >= kRoundingModes) return false;
     if (fileTime < kUnixEpochFileTime) {
         *seconds = 0;
         return false;
     }
+    // No overflow: a FILETIME is at most 2^64 - 1, the epoch takes more than the addend.
     uint64_t q = (fileTime - kUnixEpochFileTime + kRoundingAddends[mode]) / kFileTimePerSecond;
     if (mode >= 3) q &= ~uint64_t(1);
-    *seconds = static_cast<uint32_t>(q);   // wraps after 2106-02-07 06:28:15 UTC
+    *seconds = q;
     return true;
 }

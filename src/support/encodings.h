@@ -18,8 +18,13 @@ const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity);
 void utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
 // False for 0 seconds (out untouched).
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
+// The device's 64-bit signed seconds: false for 0 and for times a FILETIME cannot
+// hold (before 1601), out untouched.
+bool unixToFileTime64(int64_t seconds, uint64_t* fileTime);
 // False for a mode above 5 (out untouched), false with out = 0 before 1970.
 bool fileTimeToUnix(uint64_t fileTime, uint32_t* seconds, uint32_t mode);
+// The same without the 32-bit limit, for times after 2106.
+bool fileTimeToUnix64(uint64_t fileTime, uint64_t* seconds, uint32_t mode);
 
 // Length of a UTF-16 text in units; 0 for null.
 inline size_t wideLength(const char16_t* text) {

@@ -39,6 +39,7 @@ enum class Step {
     Any,        // the whole connection (close-after, trickle)
     Connect,    // a connection was accepted
     Transport,  // a host:transport... request
+    Features,   // a host:features, host-local:features or host-serial:S:features request
     Sync,       // the sync: request
     Stat,
     List,
@@ -68,6 +69,7 @@ enum class Action {
     DoneText,        // RECV: the DONE record carries a text
     OkayText,        // SEND: the OKAY status carries a text
     Chunk,           // RECV: DATA records of N bytes
+    DentError,       // LIST: one more entry that the device could not stat (v2: its errno)
     Count
 };
 
@@ -80,8 +82,8 @@ struct Fault {
     Action action = Action::Fail;
     std::string text;         // FAIL/OKAY/DONE text, raw bytes, record id, DENT name
     uint32_t mode = 0;        // Reply, Dent
-    uint32_t size = 0;        // Reply, Dent
-    uint32_t time = 0;        // Reply, Dent
+    uint64_t size = 0;        // Reply, Dent (v1 records carry the low 32 bits)
+    uint64_t time = 0;        // Reply, Dent
     uint64_t count = 0;       // bytes, or milliseconds for Stall and Trickle
     bool forever = false;     // Stall
     std::string rule;         // as written, for messages
@@ -100,15 +102,17 @@ struct Config {
     ListOrder listOrder = ListOrder::Sorted;
     unsigned idleTimeout = 0;              // seconds without a request byte before closing; 0 = none
     unsigned delayMs = 0;                  // every reply reaches the client this much later
+    bool syncV2 = true;                    // offer stat_v2 and ls_v2 and serve STA2, LST2, LIS2
 };
 
 // What the faults that fired at one step ask of its handler. Stall, close,
 // close-after, trickle and id are carried out by beginStep itself.
 struct DentRecord {
     uint32_t mode;
-    uint32_t size;
-    uint32_t time;
+    uint64_t size;
+    uint64_t time;      // Unix seconds; v2 records read it as signed
     std::string name;
+    uint32_t error = 0; // v2: the entry's errno; v1 sends such an entry all zero
 };
 
 struct StepPlan {
@@ -180,6 +184,8 @@ int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
 void serveConnection(const Config& config, int fd);
+// The feature list a device announces: with v2 records or without.
+const char* featureList(const Config& config);
 
 // syncservice.cpp
 void serveSync(Session& session);  // returns when the connection is to be closed
@@ -187,11 +193,12 @@ void serveSync(Session& session);  // returns when the connection is to be close
 // devicefs.cpp
 struct EntryInfo {
     uint32_t mode;
-    uint32_t size;
-    uint32_t time;
+    uint64_t size;
+    int64_t time;       // Unix seconds
 };
 bool mapDevicePath(const Device& device, const std::string& path, std::string& hostPath);
-std::optional<EntryInfo> statEntry(const std::string& hostPath);  // lstat; nullopt when missing
+// lstat (stat with `follow`); nullopt with errno set when it fails.
+std::optional<EntryInfo> statEntry(const std::string& hostPath, bool follow = false);
 std::vector<std::string> listNames(const std::string& hostPath, ListOrder order);  // empty when unreadable
 int makeParentDirs(const std::string& hostPath);  // 0 or an errno value
 

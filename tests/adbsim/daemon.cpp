@@ -116,6 +116,10 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
     std::vector<char*> pointers;
     for (std::string& word : rest) pointers.push_back(word.data());
     config.sync = parseCommandLine(int(pointers.size()), pointers.data());
+    // The sync service answers the v2 records only when the banner offers them.
+    std::string listed = "," + config.features + ",";
+    config.sync.syncV2 = listed.find(",stat_v2,") != std::string::npos ||
+                         listed.find(",ls_v2,") != std::string::npos;
     for (const Fault& fault : config.sync.faults) {
         if (fault.step == Step::Transport)
             daemonUsage("fault '" + fault.rule + "': the server answers transport requests itself");

@@ -26,11 +26,11 @@ bool mapDevicePath(const Device& device, const std::string& path, std::string& h
     return true;
 }
 
-std::optional<EntryInfo> statEntry(const std::string& hostPath) {
+std::optional<EntryInfo> statEntry(const std::string& hostPath, bool follow) {
     struct stat st;
-    if (lstat(hostPath.c_str(), &st) != 0) return std::nullopt;
-    // The wire has 32 bits for each: larger sizes and times keep their low bits.
-    return EntryInfo{uint32_t(st.st_mode), uint32_t(uint64_t(st.st_size)), uint32_t(st.st_mtime)};
+    if ((follow ? stat(hostPath.c_str(), &st) : lstat(hostPath.c_str(), &st)) != 0)
+        return std::nullopt;
+    return EntryInfo{uint32_t(st.st_mode), uint64_t(st.st_size), int64_t(st.st_mtime)};
 }
 
 // The names of a directory, "." and ".." first, the rest in the chosen order.

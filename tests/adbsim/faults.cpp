@@ -47,6 +47,9 @@ StepPlan beginStep(Session& session, Step step, const std::string& path) {
         case Action::DoneText: plan.doneText = fault.text; break;
         case Action::OkayText: plan.okayText = fault.text; break;
         case Action::Chunk: plan.chunk = fault.count; break;
+        case Action::DentError:
+            plan.dents.push_back(DentRecord{0, 0, 0, fault.text, uint32_t(fault.count)});
+            break;
         case Action::Count: break;
         }
     }

@@ -11,6 +11,12 @@ namespace adbsim {
 
 namespace {
 constexpr const char* kServerVersion = "0029";  // the version host:version reports
+// A device of recent years, and one from before the v2 sync records.
+constexpr const char* kFeaturesV2 =
+    "shell_v2,cmd,stat_v2,ls_v2,fixed_push_mkdir,apex,abb,fixed_push_symlink_timestamp,abb_exec";
+constexpr const char* kFeaturesV1 = "shell_v2,cmd";
+constexpr const char* kSerialFeaturesPrefix = "host-serial:";
+constexpr const char* kFeaturesSuffix = ":features";
 constexpr int kLingerMs = 2000;                 // how long a closing connection is drained
 constexpr std::size_t kDrainBuffer = 65536;     // bytes per read while draining
 constexpr int kDrainPollMs = 100;               // how often the drain looks at the stop flag
@@ -65,7 +71,46 @@ const Device* chooseDevice(const Config& config, const std::string& service, std
     return found;
 }
 
+// The transport request whose device a feature request asks about; empty when the
+// service is none.
+std::string featureTransport(const std::string& service) {
+    if (service == "host:features") return "host:transport-any";
+    if (service == "host-local:features") return "host:transport-local";
+    if (service == "host-usb:features") return "host:transport-usb";
+    std::string prefix = kSerialFeaturesPrefix;
+    std::string suffix = kFeaturesSuffix;
+    if (service.size() > prefix.size() + suffix.size() && service.rfind(prefix, 0) == 0 &&
+        service.compare(service.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return "host:transport:" +
+               service.substr(prefix.size(), service.size() - prefix.size() - suffix.size());
+    return "";
+}
+
+// A feature request: FAIL like the matching transport request, or the list.
+HostResult serveFeatures(Session& session, const std::string& service,
+                         const std::string& transport) {
+    StepPlan plan = beginStep(session, Step::Features, service);
+    if (plan.raw) {
+        sendBytes(session, plan.raw->data(), plan.raw->size());
+        return HostResult::Close;
+    }
+    if (plan.fail) {
+        sendHostFail(session, *plan.fail);
+        return HostResult::Close;
+    }
+    std::string failText;
+    if (!chooseDevice(*session.config, transport, failText)) {
+        sendHostFail(session, failText);
+        return HostResult::Close;
+    }
+    std::string list = featureList(*session.config);
+    sendRecord(session, "OKAY" + hex4(list.size()) + list);
+    return HostResult::Close;
+}
+
 HostResult serveHostRequest(Session& session, const std::string& service) {
+    std::string featuresOf = featureTransport(service);
+    if (!featuresOf.empty()) return serveFeatures(session, service, featuresOf);
     bool transport = service.rfind("host:transport", 0) == 0;
     bool sync = service == "sync:";
     Step step = transport ? Step::Transport : sync ? Step::Sync : Step::Any;
@@ -150,6 +195,10 @@ void closeGracefully(int fd) {
     close(fd);
 }
 }  // namespace
+
+const char* featureList(const Config& config) {
+    return config.syncV2 ? kFeaturesV2 : kFeaturesV1;
+}
 
 void serveConnection(const Config& config, int fd) {
     Session session;

@@ -24,6 +24,7 @@ const char* const kStepNames[] = {
     "any",        // Step::Any
     "connect",    // Step::Connect
     "transport",  // Step::Transport
+    "features",   // Step::Features
     "sync",       // Step::Sync
     "stat",       // Step::Stat
     "list",       // Step::List
@@ -39,24 +40,25 @@ constexpr unsigned bit(Step step) {
     return 1u << unsigned(step);
 }
 constexpr unsigned kEveryStep = (1u << unsigned(Step::Count)) - 1 - bit(Step::Any);
-constexpr unsigned kWithPath = bit(Step::Transport) | bit(Step::Stat) | bit(Step::List) | bit(Step::Send) |
+constexpr unsigned kWithPath = bit(Step::Transport) | bit(Step::Features) | bit(Step::Stat) | bit(Step::List) | bit(Step::Send) |
                                bit(Step::Data) | bit(Step::Done) | bit(Step::Recv);
 
 // One row per action. Argument letters: t text, n count, s seconds or "forever",
-// i four-byte record id, m mode, z size, h time (32-bit numbers).
+// i four-byte record id, m mode (32-bit), z size, h time (64-bit; v1 records carry
+// the low 32 bits).
 struct ActionRow {
     const char* name;
     const char* arguments;
     unsigned steps;  // where the action may be used
 };
 const ActionRow kActions[] = {
-    {"fail", "t", bit(Step::Transport) | bit(Step::Sync) | bit(Step::Send) | bit(Step::Data) |
+    {"fail", "t", bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Send) | bit(Step::Data) |
                       bit(Step::Done) | bit(Step::Recv)},                               // Action::Fail
     {"fail-after", "nt", bit(Step::Recv)},                                              // Action::FailAfter
     {"close", "", kEveryStep},                                                          // Action::Close
     {"close-after", "n", kEveryStep | bit(Step::Any)},                                  // Action::CloseAfter
     {"stall", "s", kEveryStep},                                                         // Action::Stall
-    {"id", "i", bit(Step::Transport) | bit(Step::Sync) | bit(Step::Stat) | bit(Step::List) |
+    {"id", "i", bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Stat) | bit(Step::List) |
                     bit(Step::Send) | bit(Step::Done) | bit(Step::Recv)},               // Action::Id
     {"raw", "t", kEveryStep & ~(bit(Step::Connect) | bit(Step::Quit))},                 // Action::Raw
     {"reply", "mzh", bit(Step::Stat)},                                                  // Action::Reply
@@ -69,6 +71,7 @@ const ActionRow kActions[] = {
     {"done-text", "t", bit(Step::Recv)},                                                // Action::DoneText
     {"okay-text", "t", bit(Step::Send) | bit(Step::Done)},                              // Action::OkayText
     {"chunk", "n", bit(Step::Recv)},                                                    // Action::Chunk
+    {"dent-error", "nt", bit(Step::List)},                                              // Action::DentError
 };
 static_assert(sizeof kActions / sizeof kActions[0] == std::size_t(Action::Count));
 
@@ -222,8 +225,8 @@ Fault parseFault(const std::string& rule) {
         case 't': fault.text = decodeEscapes(word); break;
         case 'n': fault.count = parseNumber(word, UINT64_MAX); break;
         case 'm': fault.mode = uint32_t(parseNumber(word, UINT32_MAX)); break;
-        case 'z': fault.size = uint32_t(parseNumber(word, UINT32_MAX)); break;
-        case 'h': fault.time = uint32_t(parseNumber(word, UINT32_MAX)); break;
+        case 'z': fault.size = parseNumber(word, UINT64_MAX); break;
+        case 'h': fault.time = parseNumber(word, UINT64_MAX); break;
         case 's':
             if (word == "forever") fault.forever = true;
             else fault.count = parseMilliseconds(word);
@@ -234,9 +237,10 @@ Fault parseFault(const std::string& rule) {
             break;
         }
     }
-    bool hostStep = fault.step == Step::Transport || fault.step == Step::Sync;
+    bool hostStep = fault.step == Step::Transport || fault.step == Step::Features || fault.step == Step::Sync;
     if (hostStep && fault.action == Action::Fail && fault.text.size() > kMaxHostText)
         throw SpecError{"a host FAIL text has at most 65535 bytes"};
+    if (fault.action == Action::DentError && fault.count > UINT32_MAX) throw SpecError{"an errno is 32-bit"};
     if (fault.action == Action::DataLength && fault.count > UINT32_MAX) throw SpecError{"data-length is 32-bit"};
     if (fault.action == Action::DataAfterDone && fault.count > kMaxSyncData * 16)
         throw SpecError{"data-after-done is at most 1048576 bytes"};
@@ -294,6 +298,8 @@ const char kHelp[] =
     "  --list-order ORDER    sorted (default), reverse or native LIST order\n"
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"
     "  --delay-ms N          every reply reaches the client N ms after it was written\n"
+    "  --no-v2               devices offer neither stat_v2 nor ls_v2 and refuse STA2,\n"
+    "                        LST2 and LIS2 as unknown, like an older device\n"
     "Device-daemon mode, for a real ADB server (adb connect 127.0.0.1:PORT):\n"
     "  adbsim --daemon PORT --device DIR [--serial S] [--features LIST] [--max-payload N]\n"
     "         [--delay-ms N] [--vanish] [--rule RULE]... [--log FILE] [--ready FILE] ...\n"
@@ -327,6 +333,8 @@ Config parseCommandLine(int argc, char** argv) {
                 std::exit(0);
             } else if (option == "--once") {
                 config.once = true;
+            } else if (option == "--no-v2") {
+                config.syncV2 = false;
             } else if (option == "--port") {
                 config.port = unsigned(parseNumber(takeValue(), 65535));
             } else if (option == "--device") {

@@ -1,5 +1,6 @@
 // adbsim's file sync service, as a device's adbd answers it: STAT, LIST, SEND with
-// its DATA and DONE records, RECV and QUIT, with the faults of each step.
+// its DATA and DONE records, RECV and QUIT, the v2 records STA2, LST2 and LIS2 when
+// the device offers them, with the faults of each step.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -47,32 +48,66 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
-void serveStat(Session& session, const std::string& path) {
+std::string le64(uint64_t value) {
+    return le32(uint32_t(value)) + le32(uint32_t(value >> 32));
+}
+
+// The v2 fields after the id: error, dev, ino, mode, nlink, uid, gid, size, atime,
+// mtime, ctime; all zero but the error when the entry could not be read.
+std::string v2Fields(uint32_t error, uint32_t mode, uint64_t size, uint64_t time) {
+    if (error != 0) return le32(error) + std::string(64, '\0');
+    return le32(0) + le64(0) + le64(0) + le32(mode) + le32(1) + le32(0) + le32(0) + le64(size) +
+           le64(time) + le64(time) + le64(time);
+}
+
+// STAT (v1), or STA2 (stat) and LST2 (lstat), whose reply echoes the request id.
+void serveStat(Session& session, const std::string& id, const std::string& path) {
     StepPlan plan = beginStep(session, Step::Stat, path);
     if (plan.raw) {
         sendBytes(session, plan.raw->data(), plan.raw->size());
         return;
     }
+    bool v2 = id != "STAT";
     EntryInfo info{0, 0, 0};
+    uint32_t error = 0;
     std::string hostPath;
     if (plan.statReply) {
-        info = EntryInfo{plan.statReply->mode, plan.statReply->size, plan.statReply->time};
-    } else if (mapDevicePath(*session.device, path, hostPath)) {
-        if (auto found = statEntry(hostPath)) info = *found;
+        info = EntryInfo{plan.statReply->mode, plan.statReply->size, int64_t(plan.statReply->time)};
+    } else if (!mapDevicePath(*session.device, path, hostPath)) {
+        error = ENOENT;
+    } else if (auto found = statEntry(hostPath, id == "STA2")) {
+        info = *found;
+    } else {
+        error = uint32_t(errno);
     }
-    sendRecord(session, "STAT" + le32(info.mode) + le32(info.size) + le32(info.time));
+    if (v2) sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time)));
+    // The v1 record has 32 bits for each: larger sizes and times keep their low bits.
+    else
+        sendRecord(session, "STAT" + le32(info.mode) + le32(uint32_t(info.size)) +
+                                le32(uint32_t(info.time)));
 }
 
-std::string dentRecord(const char* id, uint32_t mode, uint32_t size, uint32_t time, const std::string& name) {
-    return id + le32(mode) + le32(size) + le32(time) + le32(uint32_t(name.size())) + name;
+// One record of a LIST reply (DENT, or DONE at the end), or with v2 of a LIS2 reply
+// (DNT2, or a DONE of the same size).
+std::string dentRecord(bool v2, bool done, const DentRecord& dent) {
+    std::string name = le32(uint32_t(dent.name.size())) + dent.name;
+    if (v2)
+        return (done ? "DONE" : "DNT2") + v2Fields(dent.error, dent.mode, dent.size, dent.time) +
+               name;
+    if (dent.error != 0)
+        return "DENT" + std::string(12, '\0') + name;  // a v1 device's entry it cannot stat
+    return (done ? "DONE" : "DENT") + le32(dent.mode) + le32(uint32_t(dent.size)) +
+           le32(uint32_t(dent.time)) + name;
 }
 
-void serveList(Session& session, const std::string& path) {
+// LIST with DENT records, or LIS2 with DNT2 records; both end with DONE.
+void serveList(Session& session, const std::string& id, const std::string& path) {
     StepPlan plan = beginStep(session, Step::List, path);
     if (plan.raw) {
         sendBytes(session, plan.raw->data(), plan.raw->size());
         return;
     }
+    bool v2 = id == "LIS2";
     // The whole listing goes out in one write, as small records one by one would
     // each wait for the network.
     std::string reply;
@@ -81,11 +116,12 @@ void serveList(Session& session, const std::string& path) {
         for (const std::string& name : listNames(hostPath, session.config->listOrder)) {
             auto info = statEntry(hostPath + "/" + name);
             if (!info) continue;  // gone since the directory was read
-            reply += dentRecord("DENT", info->mode, info->size, info->time, name);
+            reply += dentRecord(v2, false,
+                                DentRecord{info->mode, info->size, uint64_t(info->time), name});
         }
     }
-    for (const DentRecord& dent : plan.dents) reply += dentRecord("DENT", dent.mode, dent.size, dent.time, dent.name);
-    reply += dentRecord("DONE", 0, 0, 0, "");
+    for (const DentRecord& dent : plan.dents) reply += dentRecord(v2, false, dent);
+    reply += dentRecord(v2, true, DentRecord{0, 0, 0, ""});
     sendRecord(session, reply);
 }
 
@@ -279,7 +315,9 @@ void serveSync(Session& session) {
         receiveExact(session, header, sizeof header);
         std::string id(reinterpret_cast<char*>(header), kIdSize);
         uint32_t length = readLe32(header + kIdSize);
-        bool known = id == "STAT" || id == "LIST" || id == "SEND" || id == "RECV" || id == "QUIT";
+        bool v2 = id == "STA2" || id == "LST2" || id == "LIS2";
+        bool known = id == "STAT" || id == "LIST" || id == "SEND" || id == "RECV" || id == "QUIT" ||
+                     (v2 && session.config->syncV2);
         if (!known) {
             logRequest("UNKNOWN " + printable(id) + " " + std::to_string(length));
             throw SessionEnd{"unknown sync request " + printable(id)};
@@ -292,8 +330,10 @@ void serveSync(Session& session) {
         payload.assign(length, '\0');
         receiveExact(session, payload.data(), length);
         logRequest(id == "QUIT" && length == 0 ? id : id + " " + printable(payload));
-        if (id == "STAT") serveStat(session, payload);
-        else if (id == "LIST") serveList(session, payload);
+        if (id == "STAT" || id == "STA2" || id == "LST2")
+            serveStat(session, id, payload);
+        else if (id == "LIST" || id == "LIS2")
+            serveList(session, id, payload);
         else if (id == "SEND") serveSend(session, payload);
         else if (id == "RECV") serveRecv(session, payload);
         else {

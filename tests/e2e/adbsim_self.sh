@@ -168,6 +168,27 @@ exp() {
 same_log CONNECT host:transport-any sync: "STAT /sdcard/a.txt" "STAT /sdcard/sub" "STAT /sdcard/nothing" \
     "STAT /sdcard/link" "STAT /sdcard/../../outside" QUIT CLOSE
 
+# The v2 fields of a host path (stat with -L): error 0, dev, ino, mode, nlink 1, uid,
+# gid, 64-bit size, and the time as atime, mtime and ctime.
+v2fields() { local m z y; read -r m z y < <(stat ${2:-} -c '%f %s %Y' "$1"); u32 0; zeros 16; u32 $((16#$m))
+    u32 1; zeros 8; u32 "$z"; u32 0; for _ in 1 2 3; do u32 "$y"; u32 0; done; }
+exp() { start; t STA2; v2fields "$D/sdcard/link" -L; t LST2; v2fields "$D/sdcard/link"; t LST2; u32 2; zeros 64; }
+{ open_sync; rq STA2 /sdcard/link; rq LST2 /sdcard/link; rq LST2 /sdcard/nothing; rq QUIT ""; } |
+    case_ "STA2 follows a link, LST2 does not, ENOENT for nothing" exp
+features=shell_v2,cmd,stat_v2,ls_v2,fixed_push_mkdir,apex,abb,fixed_push_symlink_timestamp,abb_exec
+exp() { printf 'OKAY%04x%s' ${#features} $features; }
+hreq host-serial:emulator-5554:features | case_ "features of a device by serial" exp
+exp() { hfail "device 'R58M' not found"; }
+hreq host-serial:R58M:features | case_ "features of a missing device" exp
+unsim
+sim --device emulator-5554="$D" --no-v2 || exit 1
+exp() { printf 'OKAY000cshell_v2,cmd'; }
+hreq host:features | case_ "--no-v2: features without v2" exp
+exp() { start; }
+{ open_sync; rq LST2 /sdcard/link; } | case_ "--no-v2: LST2 is unknown" exp
+unsim
+sim --device emulator-5554="$D" || exit 1
+
 exp() {
     start
     dent "$D/sdcard/." .; dent "$D/sdcard/.." ..

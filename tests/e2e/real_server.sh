@@ -246,6 +246,19 @@ expect_rc 0
 expect_out "${L_list[@]}"
 expect_err ""
 
+scenario "a device that offers the v2 records is asked with LST2 and LIS2 through the server"
+daemon_start v2 6104 "$D" --features shell_v2,cmd,stat_v2,ls_v2
+detach dev1
+attach v2
+run_tool -l -d=127.0.0.1:6104 host:"$H" sdcard
+expect_rc 0
+expect_out "${L_list[@]}"
+grep -q '^LIS2 /sdcard$' "$WORK/v2.log" || fail "no LIS2 at the device: $(tr '\n' ' ' <"$WORK/v2.log")"
+grep -q '^\(STAT\|LIST\) ' "$WORK/v2.log" && fail "v1 records at a v2 device"
+detach v2
+daemon_stop v2
+attach dev1
+
 scenario "pushes new and newer files with their times, a 200,000-byte and an empty file"
 run_tool -s -acus host:"$H" sdcard
 expect_rc 0

@@ -74,6 +74,24 @@ TEST(AdbHex, DigitsAndFourDigitLengths) {
     EXPECT_EQ(value, 16u);
 }
 
+TEST(AdbFeatures, OnlyWholeNamesCount) {
+    struct Row {
+        const char* list;
+        uint32_t bits;
+    };
+    const Row lists[] = {{"", 0},
+                         {"shell_v2,cmd", 0},
+                         {"cmd,stat_v2,ls_v2,abb", kFeatureStatV2 | kFeatureListV2},
+                         {"ls_v2", kFeatureListV2},
+                         {"stat_v2,", kFeatureStatV2},
+                         {"xstat_v2,ls_v2x,stat_v", 0},
+                         {"STAT_V2", 0}};
+    for (const Row& row : lists)
+        EXPECT_EQ(parseFeatureList(row.list, static_cast<uint32_t>(std::strlen(row.list))),
+                  row.bits)
+            << row.list;
+}
+
 TEST(AdbText, ControlCharactersBecomeQuestionMarks) {
     struct Row { std::string in; std::string out; };
     const Row rows[] = {

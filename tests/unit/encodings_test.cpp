@@ -96,6 +96,34 @@ TEST(UnixToFileTime, ConvertsAndRefusesZero) {
     EXPECT_EQ(ft, 0xFFFFFFFFull * 10000000ull + 116444736000000000ull);
 }
 
+TEST(UnixToFileTime64, SignedSecondsWithinWhatAFileTimeHolds) {
+    struct Row {
+        int64_t seconds;
+        bool ok;
+        uint64_t fileTime;
+    };
+    const uint64_t last = ~0ull / 10000000ull * 10000000ull;  // the last whole second
+    const Row rows[] = {{0, false, 42},
+                        {1, true, 116444736010000000ull},
+                        {5000000000, true, 5000000000ull * 10000000ull + 116444736000000000ull},
+                        {-11644473600, true, 0},
+                        {-11644473601, false, 42},
+                        {static_cast<int64_t>(last / 10000000ull) - 11644473600, true, last},
+                        {static_cast<int64_t>(last / 10000000ull) - 11644473599, false, 42},
+                        {INT64_MIN, false, 42},
+                        {INT64_MAX, false, 42}};
+    for (const Row& row : rows) {
+        uint64_t ft = 42;
+        EXPECT_EQ(unixToFileTime64(row.seconds, &ft), row.ok) << row.seconds;
+        EXPECT_EQ(ft, row.fileTime) << row.seconds;
+        uint64_t back = 0;
+        if (row.ok && row.seconds > 0) {
+            EXPECT_TRUE(fileTimeToUnix64(ft, &back, 0));
+            EXPECT_EQ(back, static_cast<uint64_t>(row.seconds));
+        }
+    }
+}
+
 struct RoundingRow {
     uint64_t tenthsOfMicro;   // 100 ns units after 1970
     uint32_t expected[6];     // modes 0..5

@@ -132,13 +132,16 @@ run_tool() {
 # ---------------------------------------------------------------------------
 
 # sim_start DEVICE-DIR [adbsim options...]: serves DEVICE-DIR as the device's "/"
-# and logs every request to $WORK/sim.log.
+# and logs every request to $WORK/sim.log. E2E_ADBSIM_OPTIONS adds options to every
+# start (--no-v2 runs a script against a device without the v2 sync records).
 sim_start() {
     sim_stop
     local dir=$1; shift
+    local common=()
+    read -r -a common <<<"${E2E_ADBSIM_OPTIONS:-}"
     rm -f "$WORK/sim.ready" "$WORK/sim.log"
     "$ADBSIM" --device "$SIM_SERIAL=$dir" --log "$WORK/sim.log" --ready "$WORK/sim.ready" \
-        "$@" >"$WORK/sim.out" 2>&1 &
+        "${common[@]}" "$@" >"$WORK/sim.out" 2>&1 &
     SIM_PID=$!
     local i
     for i in $(seq 1 200); do
@@ -169,12 +172,11 @@ log_mark() {
 }
 
 # The requests of the last run_tool. adbsim may still be writing its last lines
-# when the tool has ended: once a connection was logged, wait for its CLOSE.
+# when the tool has ended: wait until every connection logged has its CLOSE.
 run_log() {
     local i
     for i in $(seq 1 100); do
-        log_since_mark | grep -q '^CONNECT' || break
-        log_since_mark | grep -q '^CLOSE' && break
+        [ "$(log_since_mark | grep -c '^CONNECT')" = "$(log_since_mark | grep -c '^CLOSE')" ] && break
         sleep 0.05
     done
     log_since_mark
