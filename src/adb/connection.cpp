@@ -12,6 +12,27 @@ void adbSendAll(AdbConnection* conn, const void* data, uint32_t count) {
     if (!osNetSendAll(&conn->net, data, count, kAdbTimeoutMs)) raiseError(ERR_ADB_SEND);
 }
 
+int64_t adbSendUntilReadable(AdbConnection* conn, const void* data, uint32_t count) {
+    return osNetSendUntilReadable(&conn->net, data, count, kAdbTimeoutMs);
+}
+
+bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
+                    bool (*readReply)(void* state), void* state) {
+    const unsigned char* next = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+        int64_t sent = adbSendUntilReadable(conn, next, count);
+        if (sent < 0) {
+            while (adbBytesAvailable(conn) > 0)
+                if (!readReply(state)) return false;
+            raiseError(ERR_ADB_SEND);
+        }
+        next += sent;
+        count -= static_cast<uint32_t>(sent);
+        if (count > 0 && !readReply(state)) return false;
+    }
+    return true;
+}
+
 void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count) {
     unsigned char* next = static_cast<unsigned char*>(buffer);
     while (count > 0) {

@@ -20,7 +20,7 @@
 namespace {
 
 constexpr uint32_t kIdBytes = 4;
-constexpr uint32_t kHeaderBytes = 8;          // id and payload length
+constexpr uint32_t kHeaderBytes = kSyncHeaderBytes;
 constexpr uint32_t kStatReplyBytes = 12;      // mode, size, time after "STAT"
 constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length after the id
 // The v2 records after their id: error, dev, ino, mode, nlink, uid, gid, size, atime,
@@ -82,7 +82,8 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide, bo
 
 // One line on standard error about a device entry that is not taken into the tree.
 void reportSkippedEntry(const char16_t* root, const FileNode* directory,
-                        const char* name, uint32_t length, const char* reason) {
+                        const char* name, uint32_t length, const char* reason,
+                        std::string* notes) {
     char where[kNarrowPathBytes];
     devicePathNarrow(root, directory, where);   // a shortened form still names it
     sanitiseServerText(where);
@@ -98,7 +99,12 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory,
     char message[kMessageBytes];
     std::snprintf(message, sizeof message, "Skipped device entry \"%s\" in \"%s\": %s", shown,
                   where, reason);
-    reportMessage(message);
+    if (notes == nullptr) {
+        reportMessage(message);
+        return;
+    }
+    notes->append(message);
+    notes->push_back('\n');
 }
 
 void describeDeviceError(uint32_t number, char* out) {
@@ -173,17 +179,22 @@ bool readListRecord(AdbConnection* conn, bool v2, DeviceEntry* entry) {
 
 }  // namespace
 
-void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
+uint32_t putSyncRequest(unsigned char* out, const char* id, const void* payload, uint32_t length) {
     // A request is never sent cut: a shorter path would name another file.
     if (length > kSyncPayloadBytes) raiseError(ERR_ADB_SEND);
-    // Nothing may be waiting before a request: a record after the end of the last
-    // reply (after DONE) would be read as part of the next one.
+    std::memcpy(out, id, kIdBytes);
+    writeLe32(out + kIdBytes, length);
+    if (length > 0) std::memcpy(out + kHeaderBytes, payload, length);
+    return kHeaderBytes + length;
+}
+
+void sendSyncRequest(AdbConnection* conn, const char* id, const void* payload, uint32_t length) {
+    unsigned char request[kSyncRequestBytes];
+    uint32_t count = putSyncRequest(request, id, payload, length);
+    // Nothing may be waiting before a request that goes out alone: a record after the
+    // end of the last reply (after DONE) would be read as part of the next one.
     if (adbBytesAvailable(conn) != 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    unsigned char request[kHeaderBytes + kSyncPayloadBytes];
-    std::memcpy(request, id, kIdBytes);
-    writeLe32(request + kIdBytes, length);
-    if (length > 0) std::memcpy(request + kHeaderBytes, payload, length);
-    adbSendAll(conn, request, kHeaderBytes + length);
+    adbSendAll(conn, request, count);
 }
 
 uint32_t readLe32(const unsigned char* bytes) {
@@ -199,12 +210,24 @@ void writeLe32(unsigned char* bytes, uint32_t value) {
 }
 
 bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
+    unsigned char request[kSyncRequestBytes];
+    uint32_t length = putStatRequest(conn, request, root, node);
+    if (length == 0) return false;
+    adbSendAll(conn, request, length);
+    return readStatAnswer(conn, root, node);
+}
+
+uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* node) {
     char path[kNarrowPathBytes];
     // A path that does not fit cannot be asked about: nothing there for this run.
-    if (!devicePath(root, node, path)) return false;
+    if (!devicePath(root, node, path)) return 0;
     bool v2 = (conn->features & kFeatureStatV2) != 0;
-    sendSyncRequest(conn, v2 ? "LST2" : "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+    return putSyncRequest(out, v2 ? "LST2" : "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+}
 
+bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
+    bool v2 = (conn->features & kFeatureStatV2) != 0;
     DeviceEntry entry;
     readStatReply(conn, v2, &entry);
     if (entry.error != 0 && entry.error != kDeviceNoEntry) {
@@ -239,6 +262,16 @@ const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide)
 }
 
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
+    unsigned char request[kSyncRequestBytes];
+    uint32_t length = putListRequest(conn, request, root, directory);
+    if (length == 0) return true;
+    adbSendAll(conn, request, length);
+    readListReply(conn, heap, root, directory, nullptr);
+    return true;
+}
+
+uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
+                        FileNode* directory) {
     char path[kNarrowPathBytes];
     if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
@@ -250,11 +283,15 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
         std::snprintf(message, sizeof message,
                       "Skipped device directory \"%s\": path too long", shown);
         reportMessage(message);
-        return true;
+        return 0;
     }
     bool v2 = (conn->features & kFeatureListV2) != 0;
-    sendSyncRequest(conn, v2 ? "LIS2" : "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+    return putSyncRequest(out, v2 ? "LIS2" : "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+}
 
+void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
+                   FileNode* directory, std::string* notes) {
+    bool v2 = (conn->features & kFeatureListV2) != 0;
     std::vector<FileNode*> children;
     DeviceEntry entry;
     while (readListRecord(conn, v2, &entry)) {
@@ -270,18 +307,18 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
         if (entry.error != 0) {
             char error[kErrorNameBytes];
             describeDeviceError(entry.error, error);
-            reportSkippedEntry(root, directory, name, kept, error);
+            reportSkippedEntry(root, directory, name, kept, error, notes);
             continue;
         }
         uint32_t type = entry.mode & kModeTypeMask;
         if (type != kModeFile && type != kModeDirectory) continue;  // links, devices, pipes
         if (length > kept) {
-            reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes");
+            reportSkippedEntry(root, directory, name, kept, "name longer than 255 bytes", notes);
             continue;
         }
         char16_t wide[kPathChars];
         if (const char* problem = deviceNameProblem(name, length, wide)) {
-            reportSkippedEntry(root, directory, name, length, problem);
+            reportSkippedEntry(root, directory, name, length, problem, notes);
             continue;
         }
 
@@ -294,7 +331,6 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
     adbDiscard(conn, entry.nameLength);  // whatever the DONE record carries
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
-    return true;
 }
 
 bool syncQuit(AdbConnection* conn) {

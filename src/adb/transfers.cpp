@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kRecordHeaderBytes = 8;   // id and 32-bit length
-
-// One DATA record, header and file bytes contiguous, so each goes out in one send.
-unsigned char sendBuffer[kRecordHeaderBytes + kDataChunkBytes];
-
 bool sameId(const unsigned char* bytes, const char* id) {
     return std::memcmp(bytes, id, 4) == 0;
 }
@@ -39,18 +34,6 @@ uint32_t receiveLe32(AdbConnection* conn) {
     raiseErrorText(ERR_ADB_ERROR, text);
 }
 
-// Reads exactly `count` bytes of the host file; false when it fails or ends early
-// (the file shrank since it was read).
-bool readWhole(OsFile file, unsigned char* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        int64_t got = osReadFile(file, buffer + done, count - done);
-        if (got <= 0) return false;
-        done += static_cast<uint32_t>(got);
-    }
-    return true;
-}
-
 }  // namespace
 
 void readSendStatus(AdbConnection* conn, bool wait) {
@@ -63,8 +46,7 @@ void readSendStatus(AdbConnection* conn, bool wait) {
     adbDiscard(conn, receiveLe32(conn));
 }
 
-bool sendFileRecords(AdbConnection* conn, const char* remotePath, OsFile file, uint64_t length,
-                     uint32_t seconds) {
+uint32_t putSendRequest(unsigned char* out, const char* remotePath) {
     char payload[kSyncPayloadBytes];
     uint32_t pathBytes = static_cast<uint32_t>(std::strlen(remotePath));
     if (pathBytes > kMaxSendPathBytes) raiseError(ERR_ADB_SEND);
@@ -72,29 +54,16 @@ bool sendFileRecords(AdbConnection* conn, const char* remotePath, OsFile file, u
     payload[pathBytes] = ',';
     std::to_chars_result mode = std::to_chars(payload + pathBytes + 1, payload + sizeof payload,
                                               kPushMode);
-    sendSyncRequest(conn, "SEND", payload, static_cast<uint32_t>(mode.ptr - payload));
-
-    uint64_t remaining = length;
-    while (remaining > 0) {
-        readSendStatus(conn, false);
-        uint32_t count = remaining < kDataChunkBytes ? static_cast<uint32_t>(remaining)
-                                                     : kDataChunkBytes;
-        if (!readWhole(file, sendBuffer + kRecordHeaderBytes, count)) return false;
-        std::memcpy(sendBuffer, "DATA", 4);
-        writeLe32(sendBuffer + 4, count);
-        adbSendAll(conn, sendBuffer, kRecordHeaderBytes + count);
-        remaining -= count;
-    }
-
-    unsigned char done[kRecordHeaderBytes];
-    std::memcpy(done, "DONE", 4);
-    writeLe32(done + 4, seconds);
-    adbSendAll(conn, done, sizeof done);
-    return true;
+    return putSyncRequest(out, "SEND", payload, static_cast<uint32_t>(mode.ptr - payload));
 }
 
-void sendRecvRequest(AdbConnection* conn, const char* remotePath) {
-    sendSyncRequest(conn, "RECV", remotePath, static_cast<uint32_t>(std::strlen(remotePath)));
+void putRecordHeader(unsigned char* out, const char* id, uint32_t value) {
+    std::memcpy(out, id, 4);
+    writeLe32(out + 4, value);
+}
+
+uint32_t putRecvRequest(unsigned char* out, const char* remotePath) {
+    return putSyncRequest(out, "RECV", remotePath, static_cast<uint32_t>(std::strlen(remotePath)));
 }
 
 bool readRecvRecord(AdbConnection* conn, uint32_t* dataLength) {

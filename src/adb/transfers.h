@@ -21,13 +21,13 @@ constexpr uint32_t kMaxSendPathBytes = kSyncPayloadBytes - kModeSuffixBytes;
 // before all DATA is sent), or, with `wait`, the final one. Raises ERR_ADB_ERROR
 // with the FAIL text, ERR_ADB_UNKNOWN_RESPONSE for another id.
 void readSendStatus(AdbConnection* conn, bool wait);
-// Sends SEND for `remotePath` (at most kMaxSendPathBytes), then `length` bytes of
-// `file` in DATA records and DONE with `seconds`. False, without DONE, when the
-// host file cannot be read or ends early. Raises on a device or connection fault.
-bool sendFileRecords(AdbConnection* conn, const char* remotePath, OsFile file, uint64_t length,
-                     uint32_t seconds);
-// Sends RECV for `remotePath`.
-void sendRecvRequest(AdbConnection* conn, const char* remotePath);
+// Writes the SEND request for `remotePath` (at most kMaxSendPathBytes) to `out`, room
+// for kSyncRequestBytes; returns its size.
+uint32_t putSendRequest(unsigned char* out, const char* remotePath);
+// Writes a record header (DATA with its length, DONE with the time) to `out`.
+void putRecordHeader(unsigned char* out, const char* id, uint32_t value);
+// Writes the RECV request for `remotePath` to `out`; returns its size.
+uint32_t putRecvRequest(unsigned char* out, const char* remotePath);
 // Reads the next record header of a RECV reply: true with the length of a DATA record
 // (its bytes follow on the connection), false at DONE. Raises ERR_ADB_ERROR with a
 // FAIL text, ERR_ADB_UNKNOWN_RESPONSE for another id.

@@ -225,6 +225,12 @@ struct OsNetState {
 bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs);
 // Sends all bytes, each wait bounded by timeoutMs. False on any failure.
 bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t timeoutMs);
+// Sends bytes until all are sent or, while it waits for room, bytes arrive to be read
+// (or the peer closes): returns the count sent then, which may be 0. -1 on failure or
+// when neither room nor bytes came within timeoutMs. A sender with replies in flight
+// uses it, so it never waits on a peer that waits on it.
+int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
+                               uint32_t timeoutMs);
 // Receives up to `count` bytes within timeoutMs: the count (> 0), 0 when the peer
 // closed, -1 on failure or time-out.
 int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs);

@@ -85,6 +85,30 @@ bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t time
     return true;
 }
 
+int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
+                               uint32_t timeoutMs) {
+    if (osShouldFail(OS_NET_SEND) || !isOpen(net)) return -1;
+    int fd = static_cast<int>(net->socketHandle);
+    const char* bytes = static_cast<const char*>(data);
+    size_t sent = 0;
+    while (sent < count) {
+        ssize_t n = send(fd, bytes + sent, count - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
+        // No room: wait for room or for a reply, whichever comes first.
+        pollfd entry{fd, POLLIN | POLLOUT, 0};
+        int ready = poll(&entry, 1, static_cast<int>(timeoutMs));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return -1;
+        if ((entry.revents & POLLOUT) == 0) return static_cast<int64_t>(sent);  // readable, closed or failed
+    }
+    return static_cast<int64_t>(sent);
+}
+
 int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs) {
     if (osShouldFail(OS_NET_RECEIVE) || !isOpen(net)) return -1;
     int fd = static_cast<int>(net->socketHandle);

@@ -114,6 +114,36 @@ bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t time
     return true;
 }
 
+int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
+                               uint32_t timeoutMs) {
+    if (osShouldFail(OS_NET_SEND) || !isOpen(net)) return -1;
+    // The same select()-bounded send() loop as osNetSendAll, with the socket in the
+    // read set too: bytes to read (or a close) end the wait.
+    SOCKET s = socketOf(net);
+    const char* bytes = static_cast<const char*>(data);
+    size_t sent = 0;
+    while (sent < count) {
+        size_t left = count - sent;
+        int chunk = left > 0x40000000 ? 0x40000000 : static_cast<int>(left);
+        int n = send(s, bytes + sent, chunk, 0);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+        fd_set writable;
+        fd_set readable;
+        FD_ZERO(&writable);
+        FD_ZERO(&readable);
+        FD_SET(s, &writable);
+        FD_SET(s, &readable);
+        timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+        if (select(0, &readable, &writable, nullptr, &limit) < 1) return -1;
+        if (!FD_ISSET(s, &writable)) return static_cast<int64_t>(sent);
+    }
+    return static_cast<int64_t>(sent);
+}
+
 int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs) {
     if (osShouldFail(OS_NET_RECEIVE) || !isOpen(net)) return -1;
     DWORD got = 0;

@@ -1,16 +1,215 @@
 // Tree comparison: pairs the children of a host and a device directory by name,
 // classifies and counts them, descends where the options allow, and skips
 // directories that hold the marker file.
+//
+// The device directories that the walk will enter are asked for ahead of it: once a
+// directory pair is read, the marker STATs of the device subdirectories to be entered
+// go out, and each LIST as soon as its STAT shows no marker, within a window. Replies
+// come in request order and are kept in the nodes (children) and in a record per
+// directory (marker, lines about skipped entries) until the walk gets there, so the
+// walk, its order and its output stay those of one request at a time.
 #include "run/compare.h"
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "adb/connection.h"
 #include "support/encodings.h"
+#include "support/errors.h"
 #include "adb/syncqueries.h"
 #include "run/context.h"
 #include "hostfs/hostfs.h"
 
+// Device directories whose requests go out ahead of the walk.
+enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
+
+struct AheadDir {
+    AheadState state = AheadState::Waiting;
+    bool marker = false;   // the STAT found the marker: no LIST
+    std::string notes;     // lines about skipped entries, said when the walk arrives
+};
+
+struct AheadRequest {
+    FileNode* directory;
+    bool list;             // LIST, else the marker STAT
+};
+
+struct DeviceAhead {
+    SyncContext* context;
+    uint32_t limit;                              // directories with requests in flight
+    uint32_t inFlight;
+    std::unordered_map<FileNode*, AheadDir> dirs;
+    std::deque<FileNode*> waiting;               // to ask, the walk's next first
+    std::deque<FileNode*> listNext;              // STAT read without a marker, LIST to send
+    std::deque<AheadRequest> sent;               // as their replies will come
+};
+
 namespace {
+
+// 64 directories in flight: a level of up to 64 directories costs about two round
+// trips (STAT, then LIST) instead of two per directory.
+constexpr uint32_t kAheadDirs = 64;
+
+// Reads the reply to the oldest request in flight into its directory's record.
+bool readAheadReply(void* state) {
+    DeviceAhead* ahead = static_cast<DeviceAhead*>(state);
+    SyncContext* context = ahead->context;
+    if (ahead->sent.empty()) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
+    AheadRequest request = ahead->sent.front();
+    ahead->sent.pop_front();
+    AheadDir* dir = &ahead->dirs[request.directory];
+    if (request.list) {
+        readListReply(&context->conn, &context->heap, context->androidRoot, request.directory,
+                      &dir->notes);
+        dir->state = AheadState::Done;
+        ahead->inFlight -= 1;
+        return true;
+    }
+    MarkerNode marker;
+    initMarkerNode(&marker, request.directory);
+    dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
+    if (dir->marker) {
+        dir->state = AheadState::Done;
+        ahead->inFlight -= 1;
+    } else {
+        dir->state = AheadState::ListNeeded;
+        ahead->listNext.push_back(request.directory);
+    }
+    return true;
+}
+
+// Sends what may go: every LIST whose STAT came back, then marker STATs while the
+// window has room.
+void sendAhead(DeviceAhead* ahead) {
+    SyncContext* context = ahead->context;
+    unsigned char request[kSyncRequestBytes];
+    for (;;) {
+        FileNode* directory;
+        bool list = !ahead->listNext.empty();
+        if (list) {
+            directory = ahead->listNext.front();
+            ahead->listNext.pop_front();
+        } else if (ahead->inFlight < ahead->limit && !ahead->waiting.empty()) {
+            directory = ahead->waiting.front();
+            ahead->waiting.pop_front();
+            ahead->inFlight += 1;
+        } else {
+            return;
+        }
+        AheadDir* dir = &ahead->dirs[directory];
+        uint32_t length;
+        if (list) {
+            length = putListRequest(&context->conn, request, context->androidRoot, directory);
+        } else {
+            MarkerNode marker;
+            initMarkerNode(&marker, directory);
+            length = putStatRequest(&context->conn, request, context->androidRoot, &marker.node);
+        }
+        if (length == 0) {
+            // Not asked: a marker path that does not fit means no marker; a directory
+            // path that does not fit reads as empty.
+            if (list) {
+                dir->state = AheadState::Done;
+                ahead->inFlight -= 1;
+            } else {
+                dir->state = AheadState::ListNeeded;
+                ahead->listNext.push_front(directory);
+            }
+            continue;
+        }
+        dir->state = list ? AheadState::ListOut : AheadState::StatOut;
+        ahead->sent.push_back(AheadRequest{directory, list});
+        adbSendReading(&context->conn, request, length, readAheadReply, ahead);
+    }
+}
+
+// Waits until the walk may use the directory's marker test (`listing` false) or its
+// listing too. A directory not asked for yet is asked for first.
+AheadDir* awaitDevice(DeviceAhead* ahead, FileNode* directory, bool listing) {
+    AheadDir* dir = &ahead->dirs[directory];
+    if (dir->state == AheadState::Waiting) {
+        auto queued = std::find(ahead->waiting.begin(), ahead->waiting.end(), directory);
+        if (queued != ahead->waiting.end()) ahead->waiting.erase(queued);
+        ahead->waiting.push_front(directory);
+    }
+    for (;;) {
+        sendAhead(ahead);
+        bool ready = dir->state == AheadState::Done ||
+                     (!listing && dir->state >= AheadState::ListNeeded);
+        if (ready) return dir;
+        readAheadReply(ahead);
+    }
+}
+
+// Once a pair is read: the device subdirectories that the merge will enter, in its
+// order, go to the front of the queue, so requests go out in the walk's order.
+void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
+    if (context->recurse == 0 || device == nullptr) return;
+    std::vector<FileNode*> next;
+    FileNode* p = host != nullptr ? host->firstChild : nullptr;
+    for (FileNode* q = device->firstChild; q != nullptr;) {
+        int side = p == nullptr ? 1 : compareNames(p->name, q->name);
+        if (side < 0) {
+            p = p->nextSibling;
+            continue;
+        }
+        if (side > 0 && isDirectory(q) && (context->copyFlags & kCopyDirsHost) != 0)
+            next.push_back(q);
+        // The device is not asked when the host side has the marker.
+        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p))
+            next.push_back(q);
+        if (side == 0) p = p->nextSibling;
+        q = q->nextSibling;
+    }
+    DeviceAhead* ahead = context->ahead;
+    ahead->waiting.insert(ahead->waiting.begin(), next.begin(), next.end());
+    sendAhead(ahead);
+}
+
+void sayNotes(const std::string& notes) {
+    size_t start = 0;
+    while (start < notes.size()) {
+        size_t end = notes.find('\n', start);
+        std::string line = notes.substr(start, end - start);
+        reportMessage(line.c_str());
+        start = end + 1;
+    }
+}
+
+// One directory pair of the walk, with the requests in flight of `context->ahead`.
+void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
+    DeviceAhead* ahead = context->ahead;
+    // The device is not asked when the host side already has the marker.
+    bool marker = host != nullptr && hostHasMarker(context, host);
+    if (!marker && device != nullptr) {
+        marker = awaitDevice(ahead, device, false)->marker;
+        if (marker) ahead->dirs.erase(device);
+    }
+    if (marker) {
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
+        return;
+    }
+    // A host directory that cannot be read is left out like one with the marker:
+    // nothing is pulled into it and nothing of it is pushed. A device listing already
+    // asked for is read and dropped when the walk ends.
+    if (host != nullptr &&
+        !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk)) {
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
+        return;
+    }
+    if (device != nullptr) {
+        sayNotes(awaitDevice(ahead, device, true)->notes);
+        ahead->dirs.erase(device);
+    }
+    askAhead(context, host, device);
+    classifyChildren(context, host, device);
+}
 
 constexpr uint64_t kOneHour = 3600;
 
@@ -66,19 +265,24 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 }
 
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
-    // The device is not asked when the host side already has the marker.
-    // A host directory that cannot be read is left out like one with the marker:
-    // nothing is pulled into it and nothing of it is pushed.
-    if ((host != nullptr && hostHasMarker(context, host)) ||
-        (device != nullptr && deviceHasMarker(&context->conn, context->androidRoot, device)) ||
-        (host != nullptr &&
-         !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk))) {
-        setStatus(context, host, nullptr, HostDirIgnored);
-        setStatus(context, nullptr, device, AndroidDirIgnored);
+    if (context->ahead != nullptr) {
+        compareLevel(context, host, device);
         return;
     }
-    if (device != nullptr) syncList(&context->conn, &context->heap, context->androidRoot, device);
-    classifyChildren(context, host, device);
+    DeviceAhead ahead;
+    ahead.context = context;
+    uint32_t limit = context->requestWindow;
+    ahead.limit = limit == 0 || limit > kAheadDirs ? kAheadDirs : limit;
+    ahead.inFlight = 0;
+    struct WalkScope {
+        SyncContext* context;
+        ~WalkScope() { context->ahead = nullptr; }
+    } scope{context};
+    context->ahead = &ahead;
+    compareLevel(context, host, device);
+    // Replies nobody waited for (a host marker that appeared meanwhile) leave the
+    // connection clean for the transfers.
+    while (!ahead.sent.empty()) readAheadReply(&ahead);
 }
 
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {

@@ -5,12 +5,14 @@
 // syntax), faults.cpp (which faults fire at a step), wire.cpp (socket reads and
 // writes with the reply faults), hostservices.cpp (host: requests), syncservice.cpp
 // (STAT, LIST, SEND, RECV, QUIT), devicefs.cpp (device paths on a host directory),
-// requestlog.cpp (the request log), daemon.cpp (the device-daemon mode: the
-// transport protocol towards a real ADB server, each sync stream in a thread).
+// requestlog.cpp (the request log), replydelay.cpp (replies held for --delay-ms),
+// daemon.cpp (the device-daemon mode: the transport protocol towards a real ADB
+// server, each sync stream in a thread).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +101,7 @@ struct Config {
     std::size_t recvChunk = kMaxSyncData;  // bytes per RECV DATA record
     ListOrder listOrder = ListOrder::Sorted;
     unsigned idleTimeout = 0;              // seconds without a request byte before closing; 0 = none
+    unsigned delayMs = 0;                  // every reply reaches the client this much later
     bool syncV2 = true;                    // offer stat_v2 and ls_v2 and serve STA2, LST2, LIS2
 };
 
@@ -127,6 +130,8 @@ struct StepPlan {
     std::optional<uint64_t> chunk;         // RECV
 };
 
+struct ReplyDelay;
+
 // One connection being served.
 struct Session {
     int fd = -1;
@@ -138,6 +143,7 @@ struct Session {
     unsigned stepTrickleMs = 0;      // trickle of the current step's reply
     std::string nextId;              // replaces the id of the next record sent
     std::vector<unsigned> hits;      // per fault: how often its step and path matched
+    std::shared_ptr<ReplyDelay> delay;  // --delay-ms: the queue of replies not yet due
 };
 
 // Thrown to end a connection; caught once where the connection is served.
@@ -162,6 +168,11 @@ void sendSyncFail(Session& session, const std::string& text);
 void pauseFor(Session& session, uint64_t milliseconds, bool forever);
 std::string le32(uint32_t value);
 uint32_t readLe32(const unsigned char* bytes);
+
+// replydelay.cpp (--delay-ms)
+void startReplyDelay(Session& session);   // nothing without --delay-ms
+void queueDelayedReply(Session& session, const unsigned char* data, std::size_t length);
+void finishReplyDelay(Session& session);  // waits until the queued replies went out
 
 // main.cpp
 int listenOn(unsigned& port);  // a listening socket on 127.0.0.1:port (0 = any; port is set), or -1

@@ -206,12 +206,14 @@ void serveConnection(const Config& config, int fd) {
     session.config = &config;
     logRequest("CONNECT");
     try {
+        startReplyDelay(session);
         startSession(session);
         beginStep(session, Step::Connect, "");
         serveHostRequests(session);
     } catch (const SessionEnd& end) {
         note("connection ended: " + end.reason);
     }
+    finishReplyDelay(session);
     closeGracefully(fd);
     logRequest("CLOSE");
 }

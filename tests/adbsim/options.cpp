@@ -297,6 +297,7 @@ const char kHelp[] =
     "  --recv-chunk N        bytes per RECV DATA record (default 65536)\n"
     "  --list-order ORDER    sorted (default), reverse or native LIST order\n"
     "  --idle-timeout S      close a connection silent for S seconds (default: never)\n"
+    "  --delay-ms N          every reply reaches the client N ms after it was written\n"
     "  --no-v2               devices offer neither stat_v2 nor ls_v2 and refuse STA2,\n"
     "                        LST2 and LIS2 as unknown, like an older device\n"
     "Device-daemon mode, for a real ADB server (adb connect 127.0.0.1:PORT):\n"
@@ -351,6 +352,8 @@ Config parseCommandLine(int argc, char** argv) {
                 if (config.recvChunk == 0) usageError("--recv-chunk must be at least 1");
             } else if (option == "--idle-timeout") {
                 config.idleTimeout = unsigned(parseNumber(takeValue(), UINT32_MAX / 1000));
+            } else if (option == "--delay-ms") {
+                config.delayMs = unsigned(parseNumber(takeValue(), 60000));
             } else if (option == "--list-order") {
                 std::string order = takeValue();
                 if (order == "sorted") config.listOrder = ListOrder::Sorted;

@@ -31,6 +31,10 @@ void waitReadable(Session& session) {
 }
 
 void writeAll(Session& session, const unsigned char* data, std::size_t length) {
+    if (session.delay) {
+        queueDelayedReply(session, data, length);
+        return;
+    }
     while (length > 0) {
         ssize_t n = send(session.fd, data, length, MSG_NOSIGNAL);
         if (n < 0) {

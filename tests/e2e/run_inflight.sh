@@ -1,0 +1,140 @@
+#!/bin/bash
+# Requests in flight: adbsim holds every reply 20 ms, so a run has many requests out
+# before the first reply. A FAIL or a dropped connection in the middle of a push or a
+# pull ends the run under the failed file's line with the host files intact; a device
+# that answers more than it was asked ends the run; and every run prints exactly what
+# the same run prints with one request at a time (TANDRIX_WINDOW=1).
+source "$(dirname "$0")/lib/common.bash"
+e2e_setup "$@"
+
+T=1600000000
+H=$WORK/host
+D=$WORK/device
+S=$D/sdcard
+N=30
+names=$(seq -f 'f%02g.txt' 1 $N)
+
+# Host files f01..f30 "host N"; on the device, for a pull, newer "device N".
+fixture() {   # push | pull
+    rm -rf "$H" "$D"; mkdir -p "$H" "$S"
+    local f
+    for f in $names; do
+        mk_file "$H/$f" "host $f" $T
+        [ "$1" = pull ] && mk_file "$S/$f" "device $f" $((T + 60))
+    done
+    HOST_BEFORE=$(tree_listing "$H")
+}
+
+# The copy lines of f01..f(k-1), then the unfinished line of fk.
+lines_until() {   # k code
+    local i out=""
+    for ((i = 1; i < $1; i++)); do
+        f=$(printf 'f%02d.txt' $i)
+        if [ "$2" = "->" ]; then out+="$(lline "->" 12 $T $f) - T$LE"
+        else out+="$(lline "<~" 14 $((T + 60)) $f "  +2B  +1m") - T$LE"; fi
+    done
+    f=$(printf 'f%02d.txt' "$1")
+    if [ "$2" = "->" ]; then out+="$(lline "->" 12 $T $f) - "
+    else out+="$(lline "<~" 14 $((T + 60)) $f "  +2B  +1m") - "; fi
+    printf '%s' "$out"
+}
+
+# push_fails FAULT ERROR: f01..f09 stored, f10 named, nothing after it on the device.
+push_fails() {
+    fixture push
+    sim_start "$D" --delay-ms 20 --fault "$1"
+    run_tool -a host:"$H" sdcard
+    expect_rc 2
+    expect_out_raw "$(lines_until 10 "->")"
+    expect_err_raw "$LE$2$LE"
+    local i
+    for i in $(seq -f '%02g' 1 9); do assert_file "$S/f$i.txt" "host f$i.txt" $T; done
+    for i in $(seq -f '%02g' 10 $N); do assert_absent "$S/f$i.txt"; done
+}
+
+# pull_fails FAULT ERROR: f01..f09 replaced, f10 named, every other host file as it was.
+pull_fails() {
+    fixture pull
+    sim_start "$D" --delay-ms 20 --fault "$1"
+    run_tool -h host:"$H" sdcard
+    expect_rc 2
+    expect_out_raw "$(lines_until 10 "<~")"
+    expect_err_raw "$LE$2$LE"
+    local i
+    for i in $(seq -f '%02g' 1 9); do assert_file "$H/f$i.txt" "device f$i.txt" $((T + 60)); done
+    for i in $(seq -f '%02g' 10 $N); do assert_file "$H/f$i.txt" "host f$i.txt" $T; done
+    [ "$(ls -A "$H" | wc -l)" = $N ] || fail "temporary files left: $(ls -A "$H" | grep -v '^f')"
+}
+
+scenario "a FAIL after the DONE of the tenth pipelined push"
+push_fails 'done=/sdcard/f10.txt fail "disk full"' 'Error "disk full" from ADB'
+
+scenario "an early FAIL at the SEND of the tenth pipelined push"
+push_fails 'send=/sdcard/f10.txt fail "no space"' 'Error "no space" from ADB'
+
+scenario "a connection closed at the tenth push, with the later ones in flight"
+push_fails 'done=/sdcard/f10.txt close' 'No response from ADB'
+
+scenario "a FAIL at the tenth pipelined pull keeps the host files"
+pull_fails 'recv=/sdcard/f10.txt fail "read error"' 'Error "read error" from ADB'
+
+scenario "a connection closed at the tenth pull, with the later RECVs in flight"
+pull_fails 'recv=/sdcard/f10.txt close' 'No response from ADB'
+
+scenario "a status more than the pushes asked for"
+fixture push
+sim_start "$D" --delay-ms 20 --fault "done=/sdcard/f$N.txt raw OKAY\\0\\{4}OKAY\\0\\{4}"
+run_tool -a host:"$H" sdcard
+expect_rc 2
+expect_err "Unknown response from ADB$LE"
+
+# Both trees, directory times left out (the fixture is made anew between runs).
+both_trees() {
+    { tree_listing "$H"; tree_listing "$S"; } | awk '$1 == "d" { $4 = "-" } { print }'
+}
+
+# same_as_one_at_a_time ARGS...: the run prints what it prints with one request in
+# flight at a time, and leaves the same trees.
+same_as_one_at_a_time() {
+    local out err trees
+    run_tool "$@"
+    out=$(masked_out); err=$(cat "$WORK/err"); trees=$(both_trees)
+    restore
+    TANDRIX_WINDOW=1 run_tool "$@"
+    [ "$(masked_out)" = "$out" ] || fail "standard output differs from one at a time"
+    [ "$(cat "$WORK/err")" = "$err" ] || fail "standard error differs from one at a time"
+    [ "$(both_trees)" = "$trees" ] || fail "trees differ: $(diff <(echo "$trees") <(both_trees))"
+    [ -n "$out" ] || fail "nothing printed"
+}
+
+# A tree of three levels with markers on both sides, one-sided and conflicting
+# directories, and device entries that are skipped with a line each.
+deep_fixture() {
+    rm -rf "$H" "$D"
+    local a b
+    for a in a b c; do
+        for b in 1 2 3; do
+            mk_file "$H/$a/$b/h.txt" h $T; mk_file "$S/$a/$b/d.txt" d $T
+            mk_file "$H/$a/$b/x/same.txt" s $T; mk_file "$S/$a/$b/x/same.txt" s $((T + 7))
+        done
+    done
+    mk_file "$H/b/2/.notandrix" "" $T
+    mk_file "$S/c/.notandrix" "" $T
+    mk_file "$S/donly/1/y.txt" y $T
+    mk_file "$H/conf/z" z $T; mk_file "$S/conf" z $T
+}
+restore() { deep_fixture; }
+
+scenario "the comparison with requests ahead prints what one at a time prints"
+deep_fixture
+sim_start "$D" --delay-ms 5 --fault "list=/sdcard/a/2 dent 0x81a4 1 $T bad/name" \
+    --fault "list=/sdcard/b/3 dent 0x81a4 1 $T n\\{300}"
+same_as_one_at_a_time -l -s -v host:"$H" sdcard
+[ "$(grep -c '^Skipped device entry' "$WORK/err")" = 2 ] || fail "the skipped entries were not named"
+run_log | grep -q 'LIST /sdcard/c$' && fail "a directory with the marker was listed"
+run_log | grep -q 'STAT /sdcard/b/2/.notandrix' && fail "device asked after a host marker"
+
+scenario "pushes and pulls in flight print what one at a time prints"
+same_as_one_at_a_time -s -acs -hcs host:"$H" sdcard
+
+e2e_finish
