@@ -4,16 +4,16 @@
 //
 // Usage: bench_dirread [ENTRIES]   (default 100000; a temporary directory is used)
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
 
-#include "run/context.h"
 #include "hostfs/hostfs.h"
+#include "run/context.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
 
@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
     for (long i = 0; i < entries; ++i) {
         // Mixed case and a spread of lengths, as in a photo folder.
         char name[64];
-        std::snprintf(name, sizeof name, "%s_%07ld%s.jpg", (i % 3) ? "IMG" : "img", (i * 7919) % entries,
-                      (i % 5) ? "" : "-edited");
+        std::snprintf(name, sizeof name, "%s_%07ld%s.jpg", (i % 3) ? "IMG" : "img",
+                      (i * 7919) % entries, (i % 5) ? "" : "-edited");
         std::u16string path = (dir / name).u16string();
         OsFile file = osCreateWrite(path.c_str());
         if (file == kNoFile) {
@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
     setRoot(sorted.get(), dir);
     heapInit(&sorted->heap, kRunHeapSize);
     Timer timer;
-    bool read = readHostDirectory(&sorted->heap, sorted->hostRoot, &sorted->hostTop, &sorted->hostWalk);
+    bool read =
+        readHostDirectory(&sorted->heap, sorted->hostRoot, &sorted->hostTop, &sorted->hostWalk);
     double sortedWall = timer.wall(), sortedCpu = timer.cpu();
 
     auto single = std::make_unique<SyncContext>();

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr size_t kChunkBytes = 65536 + 8;   // one DATA record with its header
+constexpr size_t kChunkBytes = 65536 + 8;  // one DATA record with its header
 
 void drain(int listener, unsigned long long total) {
     int peer = accept(listener, nullptr, nullptr);

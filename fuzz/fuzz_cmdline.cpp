@@ -20,7 +20,7 @@ SyncContext context;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
-    text = text.c_str();   // the command line ends at its first NUL
+    text = text.c_str();  // the command line ends at its first NUL
     std::string line;
     static const std::string responseFile = "/tmp/tandrix-fuzz-" + std::to_string(getpid());
     if (data[0] & 1) {

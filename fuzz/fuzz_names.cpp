@@ -44,7 +44,8 @@ void checkWideRoundTrip(const uint8_t* data, size_t size) {
     char16_t back[kPathChars + 1];
     bool valid = utf8ToUtf16(bytes, back, kPathChars + 1);
     check(valid || !isWellFormedUtf16(wide));
-    if (isWellFormedUtf16(wide)) check(std::memcmp(back, wide, (units + 1) * sizeof(char16_t)) == 0);
+    if (isWellFormedUtf16(wide))
+        check(std::memcmp(back, wide, (units + 1) * sizeof(char16_t)) == 0);
     // A small output is cut between characters: what it holds decodes without fault.
     char small[7];
     utf16ToUtf8(wide, small, sizeof small);

@@ -8,7 +8,7 @@ namespace {
 
 const unsigned char* replyData = nullptr;
 size_t replyLeft = 0;
-bool requestSent = false;   // the reply counts as pending only after a request
+bool requestSent = false;  // the reply counts as pending only after a request
 
 }  // namespace
 

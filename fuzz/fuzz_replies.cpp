@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr uint32_t kFuzzHeapBytes = 0x100000;   // room for one listing's nodes
-constexpr uint32_t kMaxRecords = 4096;          // records of one RECV stream read
+constexpr uint32_t kFuzzHeapBytes = 0x100000;  // room for one listing's nodes
+constexpr uint32_t kMaxRecords = 4096;         // records of one RECV stream read
 
 void readReplies(AdbConnection* conn, PrivateHeap* heap, uint8_t which) {
     FileNode top{};
@@ -32,7 +32,7 @@ void readReplies(AdbConnection* conn, PrivateHeap* heap, uint8_t which) {
             char name[kDentNameBytes];
             utf16ToUtf8(n->name, name, sizeof name);
             if (deviceNameProblem(name, static_cast<uint32_t>(std::strlen(name)), wide) != nullptr)
-                __builtin_trap();   // a node was made from a name the check refuses
+                __builtin_trap();  // a node was made from a name the check refuses
         }
         break;
     case 2:

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr size_t kMaxChars = 64;   // name and pattern characters
+constexpr size_t kMaxChars = 64;  // name and pattern characters
 
 // The textbook table: match[i][j] says whether name[i..] matches pattern[j..].
 bool reference(const char16_t* name, const char16_t* pattern) {
@@ -23,8 +23,9 @@ bool reference(const char16_t* name, const char16_t* pattern) {
             if (pattern[j] == u'*') {
                 match[i][j] = match[i][j + 1] || (i < n && match[i + 1][j]);
             } else {
-                match[i][j] = i < n && match[i + 1][j + 1] &&
-                              (pattern[j] == u'?' || osUpperChar(pattern[j]) == osUpperChar(name[i]));
+                match[i][j] =
+                    i < n && match[i + 1][j + 1] &&
+                    (pattern[j] == u'?' || osUpperChar(pattern[j]) == osUpperChar(name[i]));
             }
         }
     }
@@ -42,8 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
         char16_t c = kAlphabet[data[i] & 7];
         bool toPattern = (data[i] & 8) != 0;
-        if (toPattern && p < kMaxChars) pattern[p++] = c;
-        else if (!toPattern && n < kMaxChars && c != u'*' && c != u'?') name[n++] = c;
+        if (toPattern && p < kMaxChars)
+            pattern[p++] = c;
+        else if (!toPattern && n < kMaxChars && c != u'*' && c != u'?')
+            name[n++] = c;
     }
     name[n] = 0;
     pattern[p] = 0;

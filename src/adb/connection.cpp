@@ -38,7 +38,7 @@ void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count) {
     while (count > 0) {
         // The limit holds per read, so a peer that trickles bytes keeps the receive alive.
         int64_t got = osNetReceive(&conn->net, next, count, kAdbTimeoutMs);
-        if (got <= 0) raiseError(ERR_ADB_NO_RESPONSE);   // failure, time-out or closed
+        if (got <= 0) raiseError(ERR_ADB_NO_RESPONSE);  // failure, time-out or closed
         next += got;
         count -= static_cast<uint32_t>(got);
     }

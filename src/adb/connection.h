@@ -8,22 +8,22 @@
 #include "platform/platform.h"
 
 constexpr uint16_t kAdbPort = 5037;
-constexpr uint32_t kAdbTimeoutMs = 15000;   // every network wait
-constexpr uint32_t kDiscardBytes = 4096;    // unwanted reply bytes are read in pieces of this
-constexpr size_t kSerialSize = 256;         // /d value, terminator included
+constexpr uint32_t kAdbTimeoutMs = 15000;  // every network wait
+constexpr uint32_t kDiscardBytes = 4096;   // unwanted reply bytes are read in pieces of this
+constexpr size_t kSerialSize = 256;        // /d value, terminator included
 
 // Sync record versions the device offers (its feature list); 0 means the v1 records.
 constexpr uint32_t kFeatureStatV2 = 0x01;  // "stat_v2": STA2 and LST2
 constexpr uint32_t kFeatureListV2 = 0x02;  // "ls_v2": LIS2 with DNT2 records
 
 struct AdbConnection {
-    uint32_t localOnly;          // /e: select the transport with host:transport-local
-    char serial[kSerialSize];    // /d: device serial, empty when not given
-    uint32_t features;           // kFeature* bits the device offers
-    OsNetState net;              // socket and, on Windows, the two events and I/O record
+    uint32_t localOnly;        // /e: select the transport with host:transport-local
+    char serial[kSerialSize];  // /d: device serial, empty when not given
+    uint32_t features;         // kFeature* bits the device offers
+    OsNetState net;            // socket and, on Windows, the two events and I/O record
 };
 
-bool adbConnect(AdbConnection* conn);                                // never raises
+bool adbConnect(AdbConnection* conn);                                    // never raises
 void adbSendAll(AdbConnection* conn, const void* data, uint32_t count);  // raises ERR_ADB_SEND
 // Sends until all is sent or replies wait to be read; returns the count sent (0 to
 // count), or -1 on failure or when neither came within the time limit. Never raises:
@@ -35,8 +35,9 @@ int64_t adbSendUntilReadable(AdbConnection* conn, const void* data, uint32_t cou
 // the replies that already arrived were read (a FAIL among them says more).
 bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
                     bool (*readReply)(void* state), void* state);
-void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count);   // raises ERR_ADB_NO_RESPONSE
+void adbReceiveAll(AdbConnection* conn, void* buffer,
+                   uint32_t count);  // raises ERR_ADB_NO_RESPONSE
 // Reads and drops `count` announced bytes, so nothing of a record stays in the stream.
-void adbDiscard(AdbConnection* conn, uint32_t count);                   // raises like adbReceiveAll
+void adbDiscard(AdbConnection* conn, uint32_t count);  // raises like adbReceiveAll
 uint32_t adbBytesAvailable(AdbConnection* conn);
 void adbRelease(AdbConnection* conn);

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr uint32_t kLengthDigits = 4;        // "%04X" before a name, after FAIL
-constexpr uint32_t kStatusBytes = 4;         // "OKAY" or "FAIL"
+constexpr uint32_t kLengthDigits = 4;  // "%04X" before a name, after FAIL
+constexpr uint32_t kStatusBytes = 4;   // "OKAY" or "FAIL"
 constexpr char kTransportLocal[] = "host:transport-local";
 constexpr char kTransportSerial[] = "host:transport:";
 constexpr char kTransportAny[] = "host:transport-any";
@@ -79,7 +79,7 @@ void sendHostRequest(AdbConnection* conn, const char* name) {
     size_t length = std::strlen(name);
     // Names are the program's own; one that does not fit is never sent cut.
     if (length > kRequestBytes - kLengthDigits) raiseError(ERR_ADB_SEND);
-    char request[kRequestBytes + 1];   // + the terminator snprintf writes
+    char request[kRequestBytes + 1];  // + the terminator snprintf writes
     std::snprintf(request, sizeof request, "%04X", static_cast<unsigned>(length));
     std::memcpy(request + kLengthDigits, name, length);
     adbSendAll(conn, request, static_cast<uint32_t>(kLengthDigits + length));

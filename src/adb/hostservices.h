@@ -9,8 +9,8 @@
 
 struct AdbConnection;
 
-constexpr uint32_t kRequestBytes = 1024;     // a framed request
-constexpr uint32_t kTransportNameBytes = 272; // "host:transport:" and a 255-byte serial
+constexpr uint32_t kRequestBytes = 1024;       // a framed request
+constexpr uint32_t kTransportNameBytes = 272;  // "host:transport:" and a 255-byte serial
 
 void sendHostRequest(AdbConnection* conn, const char* name);
 // Returns on OKAY; raises ERR_ADB_ERROR with the (sanitised) FAIL text, at most 1023

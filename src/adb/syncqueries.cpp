@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "adb/connection.h"
-#include "support/encodings.h"
 #include "adb/hostservices.h"
+#include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
@@ -21,8 +21,8 @@ namespace {
 
 constexpr uint32_t kIdBytes = 4;
 constexpr uint32_t kHeaderBytes = kSyncHeaderBytes;
-constexpr uint32_t kStatReplyBytes = 12;      // mode, size, time after "STAT"
-constexpr uint32_t kDentFieldBytes = 16;      // mode, size, time, name length after the id
+constexpr uint32_t kStatReplyBytes = 12;  // mode, size, time after "STAT"
+constexpr uint32_t kDentFieldBytes = 16;  // mode, size, time, name length after the id
 // The v2 records after their id: error, dev, ino, mode, nlink, uid, gid, size, atime,
 // mtime, ctime (LST2 reply); DNT2 adds the name length.
 constexpr uint32_t kStat2ReplyBytes = 68;
@@ -81,18 +81,17 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide, bo
 }
 
 // One line on standard error about a device entry that is not taken into the tree.
-void reportSkippedEntry(const char16_t* root, const FileNode* directory,
-                        const char* name, uint32_t length, const char* reason,
-                        std::string* notes) {
+void reportSkippedEntry(const char16_t* root, const FileNode* directory, const char* name,
+                        uint32_t length, const char* reason, std::string* notes) {
     char where[kNarrowPathBytes];
-    devicePathNarrow(root, directory, where);   // a shortened form still names it
+    devicePathNarrow(root, directory, where);  // a shortened form still names it
     sanitiseServerText(where);
 
     char16_t wide[kPathChars];
     char shown[kNarrowPathBytes];
     char bytes[kDentNameBytes];
     std::memcpy(bytes, name, length);
-    sanitiseServerBytes(bytes, length);             // NUL and controls become '?'
+    sanitiseServerBytes(bytes, length);  // NUL and controls become '?'
     utf8ToUtf16(bytes, wide, kPathChars);
     osWideToNarrow(wide, shown, sizeof shown);
 
@@ -223,7 +222,8 @@ uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const cha
     // A path that does not fit cannot be asked about: nothing there for this run.
     if (!devicePath(root, node, path)) return 0;
     bool v2 = (conn->features & kFeatureStatV2) != 0;
-    return putSyncRequest(out, v2 ? "LST2" : "STAT", path, static_cast<uint32_t>(std::strlen(path)));
+    return putSyncRequest(out, v2 ? "LST2" : "STAT", path,
+                          static_cast<uint32_t>(std::strlen(path)));
 }
 
 bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
@@ -280,13 +280,14 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
         devicePathNarrow(root, directory, shown);
         sanitiseServerText(shown);
         char message[kMessageBytes];
-        std::snprintf(message, sizeof message,
-                      "Skipped device directory \"%s\": path too long", shown);
+        std::snprintf(message, sizeof message, "Skipped device directory \"%s\": path too long",
+                      shown);
         reportMessage(message);
         return 0;
     }
     bool v2 = (conn->features & kFeatureListV2) != 0;
-    return putSyncRequest(out, v2 ? "LIS2" : "LIST", path, static_cast<uint32_t>(std::strlen(path)));
+    return putSyncRequest(out, v2 ? "LIS2" : "LIST", path,
+                          static_cast<uint32_t>(std::strlen(path)));
 }
 
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,

@@ -15,8 +15,8 @@ struct FileNode;
 // Request payload buffer: a device path of up to 1023 bytes, and room for SEND's
 // ",33279" behind it, so no request ever has to be cut.
 constexpr uint32_t kSyncPayloadBytes = 1040;
-constexpr uint32_t kDentNameBytes = 256;      // DENT names of up to 255 bytes
-constexpr uint32_t kSyncHeaderBytes = 8;      // id and 32-bit length of every record
+constexpr uint32_t kDentNameBytes = 256;  // DENT names of up to 255 bytes
+constexpr uint32_t kSyncHeaderBytes = 8;  // id and 32-bit length of every record
 constexpr uint32_t kSyncRequestBytes = kSyncHeaderBytes + kSyncPayloadBytes;
 
 // Sends one request: id, 32-bit little-endian length, payload, in one write. A

@@ -52,8 +52,8 @@ uint32_t putSendRequest(unsigned char* out, const char* remotePath) {
     if (pathBytes > kMaxSendPathBytes) raiseError(ERR_ADB_SEND);
     std::memcpy(payload, remotePath, pathBytes);
     payload[pathBytes] = ',';
-    std::to_chars_result mode = std::to_chars(payload + pathBytes + 1, payload + sizeof payload,
-                                              kPushMode);
+    std::to_chars_result mode =
+        std::to_chars(payload + pathBytes + 1, payload + sizeof payload, kPushMode);
     return putSyncRequest(out, "SEND", payload, static_cast<uint32_t>(mode.ptr - payload));
 }
 

@@ -10,9 +10,9 @@
 
 struct AdbConnection;
 
-constexpr unsigned kDataChunkBytes = 65536;   // file data per DATA record
-constexpr unsigned kStatusTextBytes = 256;    // SEND status and RECV FAIL texts
-constexpr unsigned kPushMode = 33279;         // regular file, permissions 0777
+constexpr unsigned kDataChunkBytes = 65536;  // file data per DATA record
+constexpr unsigned kStatusTextBytes = 256;   // SEND status and RECV FAIL texts
+constexpr unsigned kPushMode = 33279;        // regular file, permissions 0777
 constexpr uint32_t kModeSuffixBytes = 6;     // ",33279"
 // The longest device path SEND takes: a request is never cut.
 constexpr uint32_t kMaxSendPathBytes = kSyncPayloadBytes - kModeSuffixBytes;

@@ -21,7 +21,7 @@ namespace {
 
 // A narrow path in a message is never cut: three bytes per UTF-16 unit at most.
 constexpr size_t kMessagePathBytes = kPathChars * 3 + 1;
-constexpr size_t kMessageBytes = kMessagePathBytes + 128;   // one message line
+constexpr size_t kMessageBytes = kMessagePathBytes + 128;  // one message line
 constexpr size_t kTempNameChars = 100;   // of the target's name kept in a temporary name
 constexpr int kTempAttempts = 64;        // fresh temporary names tried before giving up
 constexpr size_t kTempSuffixChars = 16;  // ".tandrix-" and the hex digits
@@ -57,7 +57,6 @@ void printPathMessage(const char* format, const char16_t* path) {
     used += std::snprintf(line + used, sizeof line - used, "%s", osLineEnd());
     osWriteStdout(line, used < sizeof line ? used : sizeof line - 1);
 }
-
 
 // Creates the directories above `path`; raises ERR_DIR_CREATE with the parent.
 void createParents(const char16_t* path) {
@@ -156,13 +155,13 @@ bool trueCasePath(const char16_t* in, char16_t* out) {
     char16_t full[kFullPathChars];
     if (!osFullPath(in, full, kFullPathChars)) return false;
     size_t root = rootLength(full, syntax);
-    if (root == 0) return false;   // \\server\share, \\?\ and other forms are refused
+    if (root == 0) return false;  // \\server\share, \\?\ and other forms are refused
 
     char16_t result[kPathChars];
     std::memcpy(result, full, root * sizeof(char16_t));
     if (syntax.driveLetters) result[0] = osUpperChar(full[0]);
     size_t length = root;
-    bool resolving = true;   // the drive root itself is never looked up
+    bool resolving = true;  // the drive root itself is never looked up
     size_t pos = root;
     while (full[pos] != 0) {
         size_t end = pos;
@@ -234,7 +233,7 @@ void parentDirectory(const char16_t* path, char16_t* out) {
         if (c == syntax.separator || (syntax.driveLetters && c == u':')) break;
         --i;
     }
-    if (i == 0) {   // no separator at all
+    if (i == 0) {  // no separator at all
         out[0] = 0;
         return;
     }
@@ -248,7 +247,7 @@ void parentDirectory(const char16_t* path, char16_t* out) {
         out[3] = 0;
         return;
     }
-    if (i == 0 && !syntax.driveLetters) keep = 1;   // the parent of /a and of / is /
+    if (i == 0 && !syntax.driveLetters) keep = 1;  // the parent of /a and of / is /
     std::memcpy(out, path, keep * sizeof(char16_t));
     out[keep] = 0;
 }
@@ -319,8 +318,8 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath) {
     if (nameStart + 1 + nameLength + kTempSuffixChars >= kPathChars)
         raiseErrorWide(ERR_FILE_CREATE, path);
 
-    uint64_t seed = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t seed =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         char suffix[kTempSuffixChars + 1];

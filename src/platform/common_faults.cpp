@@ -5,8 +5,8 @@
 namespace {
 
 struct FailHook {
-    int failAt;     // number of the call that fails; 0 when none is armed
-    int calls;      // calls counted since the hook was armed
+    int failAt;  // number of the call that fails; 0 when none is armed
+    int calls;   // calls counted since the hook was armed
 };
 
 FailHook failHooks[OS_CALL_COUNT];

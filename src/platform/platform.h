@@ -97,8 +97,8 @@ bool osFileDescription(char* out, size_t size);
 // Where the flag parser reads its words: a raw command line split by the parser's
 // own grammar (Windows), or argv words taken whole (POSIX).
 struct CommandSource {
-    const char* raw;      // raw command line, or null
-    int argc;             // argv words when raw is null
+    const char* raw;  // raw command line, or null
+    int argc;         // argv words when raw is null
     char** argv;
 };
 
@@ -128,8 +128,8 @@ constexpr OsFile kNoFile = -1;
 
 struct OsFileInfo {
     bool isDirectory;
-    uint64_t size;        // bytes
-    uint64_t mtime;       // FILETIME: 100 ns units since 1601-01-01 UTC
+    uint64_t size;   // bytes
+    uint64_t mtime;  // FILETIME: 100 ns units since 1601-01-01 UTC
 };
 
 // Full path of `path` against the current directory ("." and ".." resolved).
@@ -139,8 +139,7 @@ bool osFullPath(const char16_t* path, char16_t* out, size_t capacity);
 
 // Looks one path up: true when it exists; its stored name (last component, the file
 // system's case on Windows, as typed on POSIX) in `storedName` when given.
-bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity,
-                  bool* isDirectory);
+bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity, bool* isDirectory);
 
 // Queries an entry (following links on POSIX). False when it cannot be queried.
 bool osStatPath(const char16_t* path, OsFileInfo* info);
@@ -170,7 +169,7 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 
 bool osCreateDirectory(const char16_t* path);
 OsFile osOpenRead(const char16_t* path);
-OsFile osCreateWrite(const char16_t* path);      // create always, truncating
+OsFile osCreateWrite(const char16_t* path);  // create always, truncating
 // Creates a new file that must not exist yet (for temporary files).
 OsFile osCreateNew(const char16_t* path);
 // Reads up to `count` bytes; returns the count read, 0 at end, -1 on failure.
@@ -214,8 +213,8 @@ void osReleaseRange(void* address, size_t size);
 
 // The back end's connection state, embedded in the connection record.
 struct OsNetState {
-    intptr_t socketHandle;    // 0 until created; -1 when creation failed
-    intptr_t connectEvent;    // Windows event handles; unused on POSIX
+    intptr_t socketHandle;  // 0 until created; -1 when creation failed
+    intptr_t connectEvent;  // Windows event handles; unused on POSIX
     intptr_t ioEvent;
     alignas(8) unsigned char ioRecord[32];  // Windows OVERLAPPED record
 };
@@ -229,8 +228,7 @@ bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t time
 // (or the peer closes): returns the count sent then, which may be 0. -1 on failure or
 // when neither room nor bytes came within timeoutMs. A sender with replies in flight
 // uses it, so it never waits on a peer that waits on it.
-int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
-                               uint32_t timeoutMs);
+int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count, uint32_t timeoutMs);
 // Receives up to `count` bytes within timeoutMs: the count (> 0), 0 when the peer
 // closed, -1 on failure or time-out.
 int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeoutMs);
@@ -243,7 +241,7 @@ void osNetClose(OsNetState* net);
 // Clocks, locale texts and the time zone
 // ---------------------------------------------------------------------------
 
-uint64_t osPerfFrequency();       // ticks per second
+uint64_t osPerfFrequency();  // ticks per second
 uint64_t osPerfCounter();
 uint64_t osSystemTimeAsFileTime();
 

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr char16_t kReplacementChar = 0xFFFD;   // stands for an invalid UTF-8 byte
+constexpr char16_t kReplacementChar = 0xFFFD;  // stands for an invalid UTF-8 byte
 
 // Set when the last byte written to standard output did not end a line, so that a
 // message to standard error starts on a line of its own (a copy line still open).
@@ -47,40 +47,44 @@ bool writeAll(int fd, const char* text, size_t length) {
 // map back (micro sign, dotless i, long s, final sigma) stay, as they do there.
 struct UpperRange {
     char16_t first;
-    char16_t last;     // last lower-case letter of the range
-    int32_t delta;     // added to a lower-case letter; 0 for alternating pairs
-    bool oddLower;     // alternating pairs: the lower-case letter is at an odd code
+    char16_t last;  // last lower-case letter of the range
+    int32_t delta;  // added to a lower-case letter; 0 for alternating pairs
+    bool oddLower;  // alternating pairs: the lower-case letter is at an odd code
 };
 
 constexpr UpperRange kUpperRanges[] = {
-    {0x00E0, 0x00FE, -0x20, false},   // Latin-1 à..þ (÷ excluded below)
-    {0x00FF, 0x00FF, 0x79, false},    // ÿ -> Ÿ
-    {0x0101, 0x012F, 0, true},        // Latin Extended-A Ā ā .. Į į
-    {0x0133, 0x0137, 0, true},        // Ĳ ĳ .. Ķ ķ
-    {0x013A, 0x0148, 0, false},       // Ĺ ĺ .. Ň ň
-    {0x014B, 0x0177, 0, true},        // Ŋ ŋ .. Ŷ ŷ
-    {0x017A, 0x017E, 0, false},       // Ź ź .. Ž ž
-    {0x03AC, 0x03AC, -0x26, false},   // ά -> Ά
-    {0x03AD, 0x03AF, -0x25, false},   // έ ή ί
-    {0x03B1, 0x03C1, -0x20, false},   // α..ρ
-    {0x03C3, 0x03CB, -0x20, false},   // σ..ϋ
-    {0x03CC, 0x03CC, -0x40, false},   // ό -> Ό
-    {0x03CD, 0x03CE, -0x3F, false},   // ύ ώ
-    {0x0430, 0x044F, -0x20, false},   // Cyrillic а..я
-    {0x0450, 0x045F, -0x50, false},   // ѐ..џ
-    {0x0461, 0x0481, 0, true},        // Ѡ ѡ .. Ҁ ҁ
-    {0x048B, 0x04BF, 0, true},        // Ҋ ҋ .. Ҿ ҿ
-    {0x04C2, 0x04CE, 0, false},       // Ӂ ӂ .. Ӎ ӎ
-    {0x04CF, 0x04CF, -0x0F, false},   // ӏ -> Ӏ
-    {0x04D1, 0x052F, 0, true},        // Ӑ ӑ .. Ԯ ԯ
+    {0x00E0, 0x00FE, -0x20, false},  // Latin-1 à..þ (÷ excluded below)
+    {0x00FF, 0x00FF, 0x79, false},   // ÿ -> Ÿ
+    {0x0101, 0x012F, 0, true},       // Latin Extended-A Ā ā .. Į į
+    {0x0133, 0x0137, 0, true},       // Ĳ ĳ .. Ķ ķ
+    {0x013A, 0x0148, 0, false},      // Ĺ ĺ .. Ň ň
+    {0x014B, 0x0177, 0, true},       // Ŋ ŋ .. Ŷ ŷ
+    {0x017A, 0x017E, 0, false},      // Ź ź .. Ž ž
+    {0x03AC, 0x03AC, -0x26, false},  // ά -> Ά
+    {0x03AD, 0x03AF, -0x25, false},  // έ ή ί
+    {0x03B1, 0x03C1, -0x20, false},  // α..ρ
+    {0x03C3, 0x03CB, -0x20, false},  // σ..ϋ
+    {0x03CC, 0x03CC, -0x40, false},  // ό -> Ό
+    {0x03CD, 0x03CE, -0x3F, false},  // ύ ώ
+    {0x0430, 0x044F, -0x20, false},  // Cyrillic а..я
+    {0x0450, 0x045F, -0x50, false},  // ѐ..џ
+    {0x0461, 0x0481, 0, true},       // Ѡ ѡ .. Ҁ ҁ
+    {0x048B, 0x04BF, 0, true},       // Ҋ ҋ .. Ҿ ҿ
+    {0x04C2, 0x04CE, 0, false},      // Ӂ ӂ .. Ӎ ӎ
+    {0x04CF, 0x04CF, -0x0F, false},  // ӏ -> Ӏ
+    {0x04D1, 0x052F, 0, true},       // Ӑ ӑ .. Ԯ ԯ
 };
 static_assert(sizeof(kUpperRanges) / sizeof(kUpperRanges[0]) == 20, "upper-case ranges");
 
 }  // namespace
 
-const char* osLineEnd() { return "\n"; }
+const char* osLineEnd() {
+    return "\n";
+}
 
-char16_t osPathSeparator() { return u'/'; }
+char16_t osPathSeparator() {
+    return u'/';
+}
 
 bool osWriteStdout(const char* text, size_t length) {
     if (length == 0) {
@@ -107,9 +111,13 @@ bool osWriteStderr(const char* text, size_t length) {
     return true;
 }
 
-bool osStderrNeedsLineBreak() { return stdoutLineOpen != 0; }
+bool osStderrNeedsLineBreak() {
+    return stdoutLineOpen != 0;
+}
 
-bool osMessageBox(const char*, const char*) { return false; }
+bool osMessageBox(const char*, const char*) {
+    return false;
+}
 
 void osDebugOutput(const char*) {}
 
@@ -121,12 +129,12 @@ size_t osWideToNarrow(const char16_t* wide, char* out, size_t capacity) {
     for (size_t i = 0; wide[i] != 0;) {
         char32_t c = posixutf8::nextWide(wide, &i);
         if (c == posixutf8::kInvalid) {
-            c = '?';   // a lone surrogate has no UTF-8 form
+            c = '?';  // a lone surrogate has no UTF-8 form
         }
         char bytes[posixutf8::kMaxBytes];
         size_t count = posixutf8::encode(c, bytes);
         if (length + count + 1 > capacity) {
-            break;     // cut before a character that does not fit whole
+            break;  // cut before a character that does not fit whole
         }
         memcpy(out + length, bytes, count);
         length += count;
@@ -161,7 +169,7 @@ char16_t osUpperChar(char16_t c) {
         return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
     }
     if (c == 0x00F7) {
-        return c;   // division sign
+        return c;  // division sign
     }
     for (const UpperRange& range : kUpperRanges) {
         if (c < range.first || c > range.last) {
@@ -182,7 +190,7 @@ char16_t osUpperChar(char16_t c) {
 
 namespace {
 
-constexpr size_t kSignalStackSize = 64 * 1024;   // the fault handler runs here (stack overflow)
+constexpr size_t kSignalStackSize = 64 * 1024;  // the fault handler runs here (stack overflow)
 constexpr uint32_t kCodeAccessViolation = 0xC0000005;
 constexpr uint32_t kCodeFloatDivideByZero = 0xC000008E;
 constexpr uint32_t kCodeFloatInvalid = 0xC0000090;
@@ -212,7 +220,7 @@ uintptr_t faultInstruction(const void* context, const siginfo_t* si) {
 uintptr_t faultWasWrite(const void* context) {
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
     const ucontext_t* uc = static_cast<const ucontext_t*>(context);
-    constexpr unsigned long kPageFaultWrite = 2;   // bit 1 of the x86 page-fault error code
+    constexpr unsigned long kPageFaultWrite = 2;  // bit 1 of the x86 page-fault error code
     return (static_cast<unsigned long>(uc->uc_mcontext.gregs[REG_ERR]) & kPageFaultWrite) ? 1 : 0;
 #else
     (void)context;
@@ -226,10 +234,18 @@ void onFault(int signo, siginfo_t* si, void* context) {
     info.address = faultInstruction(context, si);
     if (signo == SIGFPE) {
         switch (si->si_code) {
-            case FPE_INTDIV: info.code = kCodeIntegerDivideByZero; break;
-            case FPE_INTOVF: info.code = kCodeIntegerOverflow; break;
-            case FPE_FLTDIV: info.code = kCodeFloatDivideByZero; break;
-            default: info.code = kCodeFloatInvalid; break;
+        case FPE_INTDIV:
+            info.code = kCodeIntegerDivideByZero;
+            break;
+        case FPE_INTOVF:
+            info.code = kCodeIntegerOverflow;
+            break;
+        case FPE_FLTDIV:
+            info.code = kCodeFloatDivideByZero;
+            break;
+        default:
+            info.code = kCodeFloatInvalid;
+            break;
         }
     } else {
         info.code = kCodeAccessViolation;
@@ -254,7 +270,7 @@ void osInitProcess(void (*report)(const ExceptionInfo* info)) {
     stack.ss_size = sizeof signalStack;
     sigaltstack(&stack, nullptr);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = onFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
@@ -269,9 +285,13 @@ void osExitProcess(int code) {
     _exit(code);
 }
 
-int osFormatOwnMessage(uint32_t, const uintptr_t*, char*, size_t) { return -1; }
+int osFormatOwnMessage(uint32_t, const uintptr_t*, char*, size_t) {
+    return -1;
+}
 
-int osFormatSystemMessage(uint32_t, const uintptr_t*, char*, size_t) { return 0; }
+int osFormatSystemMessage(uint32_t, const uintptr_t*, char*, size_t) {
+    return 0;
+}
 
 bool osFileDescription(char* out, size_t size) {
     size_t length = strlen(programDescription);
@@ -285,4 +305,3 @@ bool osFileDescription(char* out, size_t size) {
     out[length] = '\0';
     return true;
 }
-

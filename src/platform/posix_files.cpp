@@ -4,8 +4,8 @@
 //
 // Sections: path and name conversion; full path and lookup; directory read; files.
 #include <dirent.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,11 +19,11 @@
 
 namespace {
 
-constexpr size_t kNativePathBytes = 4096;    // UTF-8 form of a host path (PATH_MAX)
-constexpr size_t kNativeNameUnits = 512;     // UTF-16 form of one directory entry's name
-constexpr uint64_t kEpochFileTime = 116444736000000000ull;   // 1970-01-01 as FILETIME
+constexpr size_t kNativePathBytes = 4096;  // UTF-8 form of a host path (PATH_MAX)
+constexpr size_t kNativeNameUnits = 512;   // UTF-16 form of one directory entry's name
+constexpr uint64_t kEpochFileTime = 116444736000000000ull;  // 1970-01-01 as FILETIME
 constexpr int64_t kUnitsPerSecond = 10000000;
-constexpr int64_t kSecondsLimit = 900000000000ll;   // keeps seconds * 10^7 inside 64 bits
+constexpr int64_t kSecondsLimit = 900000000000ll;  // keeps seconds * 10^7 inside 64 bits
 
 // UTF-16 to UTF-8 with pairs combined; false for a lone surrogate or no room.
 bool toNative(const char16_t* path, char* out, size_t capacity) {
@@ -61,7 +61,7 @@ uint64_t fileTimeOf(const struct timespec& t) {
     if (seconds > kSecondsLimit) seconds = kSecondsLimit;
     if (seconds < -kSecondsLimit) seconds = -kSecondsLimit;
     int64_t units = seconds * kUnitsPerSecond + t.tv_nsec / 100 + int64_t(kEpochFileTime);
-    return units < 0 ? 0 : static_cast<uint64_t>(units);   // nothing before 1601
+    return units < 0 ? 0 : static_cast<uint64_t>(units);  // nothing before 1601
 }
 
 const struct timespec& modificationTime(const struct stat& st) {
@@ -173,7 +173,7 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
     if (dir == nullptr) return false;
     struct Closer {
         DIR* dir;
-        ~Closer() { closedir(dir); }   // also when `visit` raises
+        ~Closer() { closedir(dir); }  // also when `visit` raises
     } closer{dir};
     int fd = dirfd(dir);
     struct stat self;
@@ -188,7 +188,7 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
         struct stat st;
         if (fstatat(fd, d->d_name, &st, 0) != 0) {
-            if (errno == ENOENT || errno == ELOOP) continue;   // gone, a broken or looping link
+            if (errno == ENOENT || errno == ELOOP) continue;  // gone, a broken or looping link
             return false;
         }
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
@@ -302,8 +302,8 @@ bool osRenameFile(const char16_t* from, const char16_t* to) {
     if (osShouldFail(OS_RENAME)) return false;
     char nativeFrom[kNativePathBytes];
     char nativeTo[kNativePathBytes];
-    return toNative(from, nativeFrom, sizeof nativeFrom) && toNative(to, nativeTo, sizeof nativeTo) &&
-           rename(nativeFrom, nativeTo) == 0;
+    return toNative(from, nativeFrom, sizeof nativeFrom) &&
+           toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
 }
 
 bool osDeleteFile(const char16_t* path) {
@@ -318,12 +318,12 @@ bool osDeleteFile(const char16_t* path) {
 
 namespace {
 
-char cleanupPath[kNativePathBytes];          // native path of the file to remove
+char cleanupPath[kNativePathBytes];  // native path of the file to remove
 volatile sig_atomic_t cleanupSet = 0;
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onInterrupt(int signo) {
-    if (cleanupSet) unlink(cleanupPath);   // async-signal-safe
+    if (cleanupSet) unlink(cleanupPath);  // async-signal-safe
     signal(signo, SIG_DFL);
     raise(signo);
 }
@@ -336,15 +336,16 @@ void osSetInterruptCleanup(const char16_t* path, OsFile) {
     sigset_t old;
     sigemptyset(&all);
     for (int signo : kInterruptSignals) sigaddset(&all, signo);
-    sigprocmask(SIG_BLOCK, &all, &old);   // the handler never sees a half-written path
+    sigprocmask(SIG_BLOCK, &all, &old);  // the handler never sees a half-written path
     if (!installed) {
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
         for (int signo : kInterruptSignals) {
             struct sigaction previous;
             // A signal the caller ignores (nohup) stays ignored.
-            if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+            if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+                continue;
             sigaction(signo, &action, nullptr);
         }
         installed = true;

@@ -1,7 +1,6 @@
 // POSIX network back end: the one TCP connection to 127.0.0.1, non-blocking, with
 // every wait (connect, each partial send, each partial receive) bounded by poll.
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,14 +8,15 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "platform/platform.h"
 
 namespace {
 
-constexpr intptr_t kNoSocket = 0;        // not created yet
-constexpr intptr_t kBadSocket = -1;      // creation failed
-constexpr int kLowestSocketFd = 3;       // keep clear of 0, which means "not created"
+constexpr intptr_t kNoSocket = 0;    // not created yet
+constexpr intptr_t kBadSocket = -1;  // creation failed
+constexpr int kLowestSocketFd = 3;   // keep clear of 0, which means "not created"
 
 // Waits until the socket is ready for `events`; false on time-out or failure.
 bool waitReady(int fd, short events, uint32_t timeoutMs) {
@@ -55,8 +55,7 @@ bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-        return true;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
     if (errno != EINPROGRESS && errno != EINTR) return false;
     if (!waitReady(fd, POLLOUT, timeoutMs)) return false;
     int error = 0;
@@ -104,7 +103,8 @@ int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
         int ready = poll(&entry, 1, static_cast<int>(timeoutMs));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return -1;
-        if ((entry.revents & POLLOUT) == 0) return static_cast<int64_t>(sent);  // readable, closed or failed
+        if ((entry.revents & POLLOUT) == 0)
+            return static_cast<int64_t>(sent);  // readable, closed or failed
     }
     return static_cast<int64_t>(sent);
 }

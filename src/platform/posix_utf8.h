@@ -6,11 +6,15 @@
 
 namespace posixutf8 {
 
-constexpr char32_t kInvalid = 0xFFFFFFFF;   // no code point: a bad sequence or lone surrogate
-constexpr size_t kMaxBytes = 4;             // longest UTF-8 sequence
+constexpr char32_t kInvalid = 0xFFFFFFFF;  // no code point: a bad sequence or lone surrogate
+constexpr size_t kMaxBytes = 4;            // longest UTF-8 sequence
 
-inline bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-inline bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+inline bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+inline bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // The code point at wide[*i], a surrogate pair combined; advances *i. A lone
 // surrogate yields kInvalid (and is passed over).
@@ -71,7 +75,7 @@ inline char32_t decode(const unsigned char* s, size_t* used) {
         return kInvalid;
     }
     for (size_t i = 1; i < count; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return kInvalid;   // also stops at the terminator
+        if ((s[i] & 0xC0) != 0x80) return kInvalid;  // also stops at the terminator
         c = (c << 6) | (s[i] & 0x3F);
     }
     if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return kInvalid;

@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr size_t kMaxCharBytes = 8;        // one character in any ANSI code page, with slack
-constexpr size_t kWholeCharUnits = 2;      // one character in UTF-16: a unit or a pair
+constexpr size_t kMaxCharBytes = 8;    // one character in any ANSI code page, with slack
+constexpr size_t kWholeCharUnits = 2;  // one character in UTF-16: a unit or a pair
 
 bool writeHandle(DWORD which, const char* text, size_t length) {
     HANDLE handle = GetStdHandle(which);
@@ -25,7 +25,8 @@ bool writeHandle(DWORD which, const char* text, size_t length) {
     }
     while (length > 0) {
         DWORD written = 0;
-        if (!WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr) || written == 0) {
+        if (!WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr) ||
+            written == 0) {
             return false;
         }
         text += written;
@@ -34,14 +35,22 @@ bool writeHandle(DWORD which, const char* text, size_t length) {
     return true;
 }
 
-bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 }  // namespace
 
-const char* osLineEnd() { return "\r\n"; }
+const char* osLineEnd() {
+    return "\r\n";
+}
 
-char16_t osPathSeparator() { return u'\\'; }
+char16_t osPathSeparator() {
+    return u'\\';
+}
 
 bool osWriteStdout(const char* text, size_t length) {
     return writeHandle(STD_OUTPUT_HANDLE, text, length);
@@ -55,7 +64,7 @@ bool osStderrNeedsLineBreak() {
     CONSOLE_SCREEN_BUFFER_INFO info;
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     if (!GetConsoleScreenBufferInfo(handle, &info)) {
-        return true;   // not a console: the last output may have left a line open
+        return true;  // not a console: the last output may have left a line open
     }
     return info.dwCursorPosition.X > 0;
 }
@@ -65,7 +74,9 @@ bool osMessageBox(const char* text, const char* title) {
     return true;
 }
 
-void osDebugOutput(const char* text) { OutputDebugStringA(text); }
+void osDebugOutput(const char* text) {
+    OutputDebugStringA(text);
+}
 
 size_t osWideToNarrow(const char16_t* wide, char* out, size_t capacity) {
     if (capacity == 0) {
@@ -123,8 +134,8 @@ size_t osNarrowToWide(const char* narrow, char16_t* out, size_t capacity) {
 char16_t osUpperChar(char16_t c) {
     // CharUpperW takes a single character in the low word of its "string" argument.
     ULONG_PTR value = c;
-    return static_cast<char16_t>(reinterpret_cast<ULONG_PTR>(
-        CharUpperW(reinterpret_cast<LPWSTR>(value))));
+    return static_cast<char16_t>(
+        reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(value))));
 }
 
 // ---------------------------------------------------------------------------
@@ -136,9 +147,9 @@ namespace {
 constexpr int kFaultExitCode = 2;
 constexpr DWORD kOwnTableFlags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
 constexpr DWORD kSystemTableFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY;
-constexpr DWORD kModulePathSize = 256;          // the program's path for the version record
-constexpr DWORD kDefaultTranslation = 0x040904E4;   // U.S. English, code page 1252
-constexpr size_t kQueryKeySize = 64;            // "\StringFileInfo\XXXXXXXX\FileDescription"
+constexpr DWORD kModulePathSize = 256;             // the program's path for the version record
+constexpr DWORD kDefaultTranslation = 0x040904E4;  // U.S. English, code page 1252
+constexpr size_t kQueryKeySize = 64;               // "\StringFileInfo\XXXXXXXX\FileDescription"
 
 void (*faultReport)(const ExceptionInfo* info);
 
@@ -167,7 +178,9 @@ void osInitProcess(void (*report)(const ExceptionInfo* info)) {
     SetUnhandledExceptionFilter(onUnhandledException);
 }
 
-void osExitProcess(int code) { ExitProcess(static_cast<UINT>(code)); }
+void osExitProcess(int code) {
+    ExitProcess(static_cast<UINT>(code));
+}
 
 int osFormatOwnMessage(uint32_t code, const uintptr_t* args, char* out, size_t size) {
     va_list* inserts = reinterpret_cast<va_list*>(const_cast<uintptr_t*>(args));
@@ -178,8 +191,8 @@ int osFormatOwnMessage(uint32_t code, const uintptr_t* args, char* out, size_t s
 
 int osFormatSystemMessage(uint32_t code, const uintptr_t* args, char* out, size_t size) {
     va_list* inserts = reinterpret_cast<va_list*>(const_cast<uintptr_t*>(args));
-    DWORD length = FormatMessageA(kSystemTableFlags, nullptr, code, 0, out,
-                                  static_cast<DWORD>(size), inserts);
+    DWORD length =
+        FormatMessageA(kSystemTableFlags, nullptr, code, 0, out, static_cast<DWORD>(size), inserts);
     return static_cast<int>(length);
 }
 

@@ -52,7 +52,8 @@ bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity, b
     HANDLE find = FindFirstFileW(wide(path), &data);
     if (find == INVALID_HANDLE_VALUE) return false;
     FindClose(find);
-    if (isDirectory != nullptr) *isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isDirectory != nullptr)
+        *isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (storedName != nullptr && capacity > 0) copyName(data.cFileName, storedName, capacity);
     return true;
 }
@@ -73,8 +74,10 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
 // True when a name holds no lone surrogate: only such a name has a UTF-8 form.
 bool wellFormed(const wchar_t* name) {
     for (; *name != 0; ++name) {
-        if (*name >= 0xD800 && *name < 0xDC00 && name[1] >= 0xDC00 && name[1] < 0xE000) ++name;
-        else if (*name >= 0xD800 && *name < 0xE000) return false;
+        if (*name >= 0xD800 && *name < 0xDC00 && name[1] >= 0xDC00 && name[1] < 0xE000)
+            ++name;
+        else if (*name >= 0xD800 && *name < 0xE000)
+            return false;
     }
     return true;
 }
@@ -101,14 +104,14 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
                      void* context, OsDirId* id) {
     if (!directoryId(path, id)) return false;
     std::wstring pattern(wide(path));
-    if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';   // a drive root has one
+    if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';  // a drive root has one
     pattern += L'*';
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;
     struct Closer {
         HANDLE find;
-        ~Closer() { FindClose(find); }   // also when `visit` raises
+        ~Closer() { FindClose(find); }  // also when `visit` raises
     } closer{find};
     char shown[MAX_PATH * 3 + 1];
     do {
@@ -223,14 +226,14 @@ bool osFileSize(OsFile file, uint64_t* size) {
 
 namespace {
 
-constexpr DWORD kControlCExit = 0xC000013A;   // STATUS_CONTROL_C_EXIT
+constexpr DWORD kControlCExit = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 constexpr size_t kCleanupPathChars = 1024;
 wchar_t cleanupPath[kCleanupPathChars];
 HANDLE cleanupFile = INVALID_HANDLE_VALUE;
 CRITICAL_SECTION cleanupLock;
 
 BOOL WINAPI onControl(DWORD) {
-    EnterCriticalSection(&cleanupLock);   // never while the path is half written
+    EnterCriticalSection(&cleanupLock);  // never while the path is half written
     if (cleanupPath[0] != 0) {
         if (cleanupFile != INVALID_HANDLE_VALUE) CloseHandle(cleanupFile);
         DeleteFileW(cleanupPath);

@@ -1,16 +1,16 @@
 // Win32 network back end: an overlapped Winsock socket bound to a connect event;
 // each read is one overlapped I/O on the I/O event, each write a send() loop; every
 // wait is bounded.
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include "platform/platform.h"
 
 namespace {
 
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
-constexpr intptr_t kNoSocket = 0;     // not created yet
+constexpr intptr_t kNoSocket = 0;  // not created yet
 
 static_assert(sizeof(OVERLAPPED) <= sizeof(OsNetState::ioRecord), "OVERLAPPED must fit");
 
@@ -48,7 +48,7 @@ int64_t finishPending(OsNetState* net, uint32_t timeoutMs) {
 
 bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs) {
     WSADATA data;
-    WSAStartup(kWinsockVersion, &data);   // its result is ignored: WSASocketA reports a failure
+    WSAStartup(kWinsockVersion, &data);  // its result is ignored: WSASocketA reports a failure
 
     net->connectEvent = reinterpret_cast<intptr_t>(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED* overlapped = overlappedOf(net);
@@ -71,8 +71,8 @@ bool osNetConnect(OsNetState* net, uint16_t port, uint32_t timeoutMs) {
 
     DWORD one = 1;
     DWORD limit = timeoutMs;
-    if (setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-                   sizeof one) == SOCKET_ERROR)
+    if (setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one) ==
+        SOCKET_ERROR)
         return false;
     if (setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
                    sizeof limit) == SOCKET_ERROR)
@@ -108,7 +108,8 @@ bool osNetSendAll(OsNetState* net, const void* data, size_t count, uint32_t time
         fd_set writable;
         FD_ZERO(&writable);
         FD_SET(s, &writable);
-        timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+        timeval limit{static_cast<long>(timeoutMs / 1000),
+                      static_cast<long>(timeoutMs % 1000) * 1000};
         if (select(0, nullptr, &writable, nullptr, &limit) != 1) return false;
     }
     return true;
@@ -137,7 +138,8 @@ int64_t osNetSendUntilReadable(OsNetState* net, const void* data, size_t count,
         FD_ZERO(&readable);
         FD_SET(s, &writable);
         FD_SET(s, &readable);
-        timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+        timeval limit{static_cast<long>(timeoutMs / 1000),
+                      static_cast<long>(timeoutMs % 1000) * 1000};
         if (select(0, &readable, &writable, nullptr, &limit) < 1) return -1;
         if (!FD_ISSET(s, &writable)) return static_cast<int64_t>(sent);
     }
@@ -156,7 +158,7 @@ int64_t osNetReceive(OsNetState* net, void* buffer, size_t count, uint32_t timeo
 uint32_t osNetAvailable(OsNetState* net) {
     if (!isOpen(net)) return 0;
     u_long pending = 0;
-    ioctlsocket(socketOf(net), FIONREAD, &pending);   // its result is ignored: 0 stays
+    ioctlsocket(socketOf(net), FIONREAD, &pending);  // its result is ignored: 0 stays
     return static_cast<uint32_t>(pending);
 }
 

@@ -18,34 +18,34 @@
 #include <vector>
 
 #include "adb/connection.h"
+#include "adb/syncqueries.h"
+#include "hostfs/hostfs.h"
+#include "run/context.h"
 #include "support/encodings.h"
 #include "support/errors.h"
-#include "adb/syncqueries.h"
-#include "run/context.h"
-#include "hostfs/hostfs.h"
 
 // Device directories whose requests go out ahead of the walk.
 enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
 
 struct AheadDir {
     AheadState state = AheadState::Waiting;
-    bool marker = false;   // the STAT found the marker: no LIST
-    std::string notes;     // lines about skipped entries, said when the walk arrives
+    bool marker = false;  // the STAT found the marker: no LIST
+    std::string notes;    // lines about skipped entries, said when the walk arrives
 };
 
 struct AheadRequest {
     FileNode* directory;
-    bool list;             // LIST, else the marker STAT
+    bool list;  // LIST, else the marker STAT
 };
 
 struct DeviceAhead {
     SyncContext* context;
-    uint32_t limit;                              // directories with requests in flight
+    uint32_t limit;  // directories with requests in flight
     uint32_t inFlight;
     std::unordered_map<FileNode*, AheadDir> dirs;
-    std::deque<FileNode*> waiting;               // to ask, the walk's next first
-    std::deque<FileNode*> listNext;              // STAT read without a marker, LIST to send
-    std::deque<AheadRequest> sent;               // as their replies will come
+    std::deque<FileNode*> waiting;   // to ask, the walk's next first
+    std::deque<FileNode*> listNext;  // STAT read without a marker, LIST to send
+    std::deque<AheadRequest> sent;   // as their replies will come
 };
 
 namespace {
@@ -138,8 +138,8 @@ AheadDir* awaitDevice(DeviceAhead* ahead, FileNode* directory, bool listing) {
     }
     for (;;) {
         sendAhead(ahead);
-        bool ready = dir->state == AheadState::Done ||
-                     (!listing && dir->state >= AheadState::ListNeeded);
+        bool ready =
+            dir->state == AheadState::Done || (!listing && dir->state >= AheadState::ListNeeded);
         if (ready) return dir;
         readAheadReply(ahead);
     }
@@ -250,7 +250,7 @@ void classifyPair(SyncContext* context, FileNode* host, FileNode* device) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status) {
     if (host == nullptr && device == nullptr) return;
@@ -291,9 +291,12 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
     // The merge walks both sorted child lists once; n numbers the merged positions.
     for (int32_t n = 0; p != nullptr || q != nullptr; ++n) {
         int side;
-        if (q == nullptr) side = -1;
-        else if (p == nullptr) side = 1;
-        else side = compareNames(p->name, q->name);
+        if (q == nullptr)
+            side = -1;
+        else if (p == nullptr)
+            side = 1;
+        else
+            side = compareNames(p->name, q->name);
 
         if (side < 0) {
             p->order = n;
@@ -314,13 +317,14 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
-    if (isIgnored(context->ignoreList, context->onlyList, host->name) || isIgnored(context->ignoreList, context->onlyList, device->name)) {
+    if (isIgnored(context->ignoreList, context->onlyList, host->name) ||
+        isIgnored(context->ignoreList, context->onlyList, device->name)) {
         setStatus(context, host, nullptr, HostFileIgnored);
         setStatus(context, nullptr, device, AndroidFileIgnored);
         return;
     }
-    int order = compareTimes(host->mtime, device->mtime, context->timeRounding,
-                             context->oneHourSame != 0);
+    int order =
+        compareTimes(host->mtime, device->mtime, context->timeRounding, context->oneHourSame != 0);
     int status = order > 0 ? HostFileNewer : order < 0 ? AndroidFileNewer : FilesMatch;
     setStatus(context, host, device, status);
 }

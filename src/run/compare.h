@@ -9,7 +9,6 @@
 struct SyncContext;
 struct FileNode;
 
-
 void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status);
 // Compares a directory pair (either may be null): marker tests, both reads, then
 // classifyChildren.

@@ -12,11 +12,12 @@
 #include "tree/status.h"
 
 // ListMask: bit n lists status n; two control bits above them.
-constexpr uint32_t kListOneSidedBlocks = statusBit(kStatusCount);  // one-sided entries in blocks of their own
-constexpr uint32_t kListSummary = statusBit(kStatusCount + 1);   // the summary of counts
+constexpr uint32_t kListOneSidedBlocks =
+    statusBit(kStatusCount);  // one-sided entries in blocks of their own
+constexpr uint32_t kListSummary = statusBit(kStatusCount + 1);  // the summary of counts
 // conflicts and copies
-constexpr uint32_t kListDefault = statusBits(HostDirConflict, AndroidDirConflict) |
-                                  statusBits(CreatedOnHost, UpdatedOnAndroid);
+constexpr uint32_t kListDefault =
+    statusBits(HostDirConflict, AndroidDirConflict) | statusBits(CreatedOnHost, UpdatedOnAndroid);
 
 // CopyFlags: bits 0..2 the device side (/a), 3..5 the host side (/h).
 constexpr uint32_t kCopyUpdateAndroid = 0x01;
@@ -26,31 +27,31 @@ constexpr uint32_t kCopyUpdateHost = 0x08;
 constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
-struct DeviceAhead;   // the comparison's device requests in flight (compare.cpp)
+struct DeviceAhead;  // the comparison's device requests in flight (compare.cpp)
 
 struct SyncContext {
     PrivateHeap heap;
     AdbConnection conn;
     char16_t hostRoot[kRootChars];
-    char16_t altRoot[kRootChars];       // newer device files are written below it
+    char16_t altRoot[kRootChars];  // newer device files are written below it
     FileNode hostTop;
-    char16_t androidRoot[kRootChars];   // begins with '/', no trailing '/'
+    char16_t androidRoot[kRootChars];  // begins with '/', no trailing '/'
     FileNode androidTop;
     PatternList* ignoreList;
     PatternList* onlyList;
-    uint32_t timeRounding;              // rounding mode of every FILETIME reduction
-    uint32_t oneHourSame;               // times 3600 s apart count as equal
+    uint32_t timeRounding;  // rounding mode of every FILETIME reduction
+    uint32_t oneHourSame;   // times 3600 s apart count as equal
     uint32_t copyFlags;
     uint32_t recurse;
     uint32_t listMask;
-    uint32_t printedAny;                // a line of the current block was written
-    uint32_t needBlankLine;             // the next line starts with an empty line
+    uint32_t printedAny;     // a line of the current block was written
+    uint32_t needBlankLine;  // the next line starts with an empty line
     uint32_t statusCounts[kStatusCount];
-    uint64_t perfFrequency;             // counter ticks per second, read once
-    uint64_t copyStart;                 // counter at the start of the timed copy
-    HostWalk hostWalk;                  // the host directories being compared, by depth
-    uint32_t pushesSkipped;             // files left as they were because they changed
+    uint64_t perfFrequency;  // counter ticks per second, read once
+    uint64_t copyStart;      // counter at the start of the timed copy
+    HostWalk hostWalk;       // the host directories being compared, by depth
+    uint32_t pushesSkipped;  // files left as they were because they changed
     uint32_t pullsSkipped;
-    uint32_t requestWindow;             // files or directories in flight; 0 = the default
-    DeviceAhead* ahead;                 // set while the comparison walks
+    uint32_t requestWindow;  // files or directories in flight; 0 = the default
+    DeviceAhead* ahead;      // set while the comparison walks
 };

@@ -75,7 +75,7 @@ struct PullTarget {
 void openPullTarget(PullTarget* target, const char16_t* path) {
     target->file = createHostTempFile(path, target->tempPath);
     target->created = true;
-    osSetInterruptCleanup(target->tempPath, target->file);   // Ctrl-C removes it too
+    osSetInterruptCleanup(target->tempPath, target->file);  // Ctrl-C removes it too
 }
 
 // Closes the whole temporary file, gives it the permissions of the file it replaces,
@@ -97,10 +97,10 @@ bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
 // One file whose request went out and whose reply is not all read.
 struct InFlight {
     FileNode* node;
-    int status;       // of its copy line
-    uint64_t start;   // counter at its first request byte
-    uint64_t bytes;   // listed size, counted against kWindowBytes
-    bool complete;    // push: its DONE went out, so its status may come
+    int status;      // of its copy line
+    uint64_t start;  // counter at its first request byte
+    uint64_t bytes;  // listed size, counted against kWindowBytes
+    bool complete;   // push: its DONE went out, so its status may come
 };
 
 // The files in flight, oldest first, in a ring; only the oldest one's reply can be
@@ -108,14 +108,14 @@ struct InFlight {
 struct CopyWindow {
     SyncContext* context;
     bool (*readReply)(CopyWindow* window);  // one reply (push) or record (pull) of the oldest
-    uint32_t limit;                          // files in flight at most; 1 = one at a time
+    uint32_t limit;                         // files in flight at most; 1 = one at a time
     InFlight files[kWindowFiles];
     uint32_t first;
     uint32_t count;
     uint64_t bytes;
-    bool shown;                              // the oldest file's copy line is begun
-    PullTarget target;                       // pull: the oldest file's temporary file
-    uint64_t received;                       // pull: its bytes so far
+    bool shown;         // the oldest file's copy line is begun
+    PullTarget target;  // pull: the oldest file's temporary file
+    uint64_t received;  // pull: its bytes so far
 };
 
 InFlight* oldest(CopyWindow* window) {
@@ -149,7 +149,7 @@ void retireOldest(CopyWindow* window, const char* skipped = nullptr) {
 // A reply when nothing is in flight answers a request that was never sent.
 InFlight* expectReply(CopyWindow* window) {
     if (window->count == 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    showOldest(window);   // a FAIL that follows is read under its file's line
+    showOldest(window);  // a FAIL that follows is read under its file's line
     return oldest(window);
 }
 
@@ -240,7 +240,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     char16_t localPath[kPathChars];
     char remotePath[kNarrowPathBytes];
     if (!pushTargets(context, node, localPath, remotePath)) {
-        if (!drainTo(window, 0)) return false;   // the line keeps its place in the pass
+        if (!drainTo(window, 0)) return false;  // the line keeps its place in the pass
         reportSkipped(node, kPathTooLong);
         return true;
     }
@@ -252,7 +252,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     if (file == kNoFile) {
         if (!drainTo(window, 0)) return false;
         if (osStatPath(localPath, &info)) raiseErrorWide(ERR_FILE_OPEN, localPath);
-        reportSkipped(node, kFileChanged);   // gone since it was listed
+        reportSkipped(node, kFileChanged);  // gone since it was listed
         context->pushesSkipped += 1;
         return true;
     }
@@ -276,8 +276,8 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     uint32_t used = putSendRequest(batch, remotePath);
     uint64_t remaining = length;
     while (remaining > 0) {
-        uint32_t count = remaining < kDataChunkBytes ? static_cast<uint32_t>(remaining)
-                                                     : kDataChunkBytes;
+        uint32_t count =
+            remaining < kDataChunkBytes ? static_cast<uint32_t>(remaining) : kDataChunkBytes;
         if (used + kSyncHeaderBytes + count > kBatchBytes) {
             if (!sendReading(window, batch, used) || !readArrived(window)) return false;
             used = 0;
@@ -293,7 +293,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     }
     putRecordHeader(batch + used, "DONE", seconds);
     used += kSyncHeaderBytes;
-    entry->complete = true;   // its status may come once this write is out
+    entry->complete = true;  // its status may come once this write is out
     return sendReading(window, batch, used) && readArrived(window);
 }
 
@@ -305,9 +305,9 @@ bool readPullReply(CopyWindow* window) {
     AdbConnection* conn = &context->conn;
     FileNode* node = file->node;
     char16_t targetPath[kPathChars];
-    const char16_t* targetRoot = node->status == AndroidFileOnly ? context->hostRoot
-                                                                 : context->altRoot;
-    hostPath(targetRoot, node, targetPath);   // fitted when its RECV went out
+    const char16_t* targetRoot =
+        node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
+    hostPath(targetRoot, node, targetPath);  // fitted when its RECV went out
     PullTarget* target = &window->target;
 
     uint32_t length = 0;
@@ -340,7 +340,7 @@ bool readPullReply(CopyWindow* window) {
         return true;
     }
     if (!target->created) openPullTarget(target, targetPath);
-    osSetFileTime(target->file, node->mtime);   // a file without the device time is still whole
+    osSetFileTime(target->file, node->mtime);  // a file without the device time is still whole
     if (!replaceTarget(target, targetPath)) return false;
     retireOldest(window);
     return true;
@@ -351,8 +351,8 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     SyncContext* context = window->context;
     char remotePath[kNarrowPathBytes];
     char16_t targetPath[kPathChars];
-    const char16_t* targetRoot = node->status == AndroidFileOnly ? context->hostRoot
-                                                                 : context->altRoot;
+    const char16_t* targetRoot =
+        node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
     if (!devicePath(context->androidRoot, node, remotePath) ||
         !hostPath(targetRoot, node, targetPath) || !hostTempPathFits(targetPath)) {
         if (!drainTo(window, 0)) return false;

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "support/encodings.h"
-#include "run/context.h"
 #include "platform/platform.h"
+#include "run/context.h"
+#include "support/encodings.h"
 #include "support/timetext.h"
 
 namespace {
@@ -22,7 +22,7 @@ namespace {
 // ---------------------------------------------------------------------------
 
 struct UnitRow {
-    uint64_t threshold;   // first magnitude shown in this unit
+    uint64_t threshold;  // first magnitude shown in this unit
     uint64_t divisor;
     const char* unit;
 };
@@ -97,19 +97,19 @@ uint64_t mulDivBelow(uint64_t a, uint64_t b, uint64_t c) {
 // ---------------------------------------------------------------------------
 
 constexpr unsigned kCodeColumn = 0;
-constexpr unsigned kSizeColumn = 2;        // where a 13-character size begins
-constexpr unsigned kSizeEndColumn = 14;    // last column of a size of up to 13 characters
+constexpr unsigned kSizeColumn = 2;      // where a 13-character size begins
+constexpr unsigned kSizeEndColumn = 14;  // last column of a size of up to 13 characters
 constexpr unsigned kTimeColumn = 17;
-constexpr unsigned kLabelColumn = 4;       // summary
-constexpr unsigned kCountEndColumn = 32;   // summary
-constexpr unsigned kLineEndChars = 2;      // CR LF at most
+constexpr unsigned kLabelColumn = 4;          // summary
+constexpr unsigned kCountEndColumn = 32;      // summary
+constexpr unsigned kLineEndChars = 2;         // CR LF at most
 constexpr unsigned kAbandonReasonChars = 80;  // the reason of an abandoned copy, ": " and line end
 
 // The longest listing line: leading line end, code and the widest size, the time
 // column, the path, both differences and the line end.
-constexpr unsigned kLongestListLine = kLineEndChars + kSizeColumn + (kWideNumberChars - 1) +
-    2 + (kTimeTextChars - 1) + 2 + 1023 + 2 + (kSizeDiffChars - 1) + 3 +
-    (kTimeDiffChars - 1) + kLineEndChars;
+constexpr unsigned kLongestListLine = kLineEndChars + kSizeColumn + (kWideNumberChars - 1) + 2 +
+                                      (kTimeTextChars - 1) + 2 + 1023 + 2 + (kSizeDiffChars - 1) +
+                                      3 + (kTimeDiffChars - 1) + kLineEndChars;
 static_assert(kLineChars >= kLongestListLine, "a listing line holds the longest path");
 
 // A line in a blank-filled buffer; columns count from `start`, after a leading line end.
@@ -117,7 +117,7 @@ struct LineText {
     char* text;
     size_t capacity;
     size_t start;
-    size_t length;   // end of the last text placed
+    size_t length;  // end of the last text placed
 };
 
 void beginLine(SyncContext* context, LineText* line, char* buffer, size_t capacity) {
@@ -195,9 +195,12 @@ void walkOneSided(SyncContext* context, uint32_t mask, const FileNode* first) {
 void walkPair(SyncContext* context, uint32_t mask, const FileNode* h, const FileNode* a) {
     while (h != nullptr || a != nullptr) {
         int64_t d;
-        if (a == nullptr) d = -1;
-        else if (h == nullptr) d = 1;
-        else d = static_cast<int64_t>(h->order) - a->order;
+        if (a == nullptr)
+            d = -1;
+        else if (h == nullptr)
+            d = 1;
+        else
+            d = static_cast<int64_t>(h->order) - a->order;
 
         if (d < 0) {
             listNode(context, mask, h->status, h, nullptr);
@@ -209,9 +212,12 @@ void walkPair(SyncContext* context, uint32_t mask, const FileNode* h, const File
             a = a->nextSibling;
         } else {
             // A pair is listed once: from the newer side, else from the host side.
-            if (h->status == HostFileNewer) listNode(context, mask, HostFileNewer, h, a);
-            else if (a->status == AndroidFileNewer) listNode(context, mask, AndroidFileNewer, a, h);
-            else listNode(context, mask, h->status, h, nullptr);
+            if (h->status == HostFileNewer)
+                listNode(context, mask, HostFileNewer, h, a);
+            else if (a->status == AndroidFileNewer)
+                listNode(context, mask, AndroidFileNewer, a, h);
+            else
+                listNode(context, mask, h->status, h, nullptr);
             walkPair(context, mask, h->firstChild, a->firstChild);
             h = h->nextSibling;
             a = a->nextSibling;
@@ -219,7 +225,7 @@ void walkPair(SyncContext* context, uint32_t mask, const FileNode* h, const File
     }
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Number and difference text
@@ -246,8 +252,8 @@ void formatThousands64(uint64_t value, char* out) {
 
 void formatSizeDiff(int64_t difference, char* out) {
     bool negative = difference < 0;
-    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(difference)
-                                  : static_cast<uint64_t>(difference);
+    uint64_t magnitude =
+        negative ? 0 - static_cast<uint64_t>(difference) : static_cast<uint64_t>(difference);
     formatSizeMagnitude(negative, magnitude, out);
 }
 
@@ -277,8 +283,8 @@ uint64_t copyElapsed(uint64_t ticks, uint64_t frequency) {
 // Listing lines and copy lines
 // ---------------------------------------------------------------------------
 
-void writeListLine(SyncContext* context, int status, const FileNode* node,
-                   const FileNode* partner, bool endLine) {
+void writeListLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner,
+                   bool endLine) {
     if (status < Unknown || status >= kStatusCount || node == nullptr) return;
     char buffer[kLineChars];
     LineText line;
@@ -313,8 +319,10 @@ void writeListLine(SyncContext* context, int status, const FileNode* node,
         uint64_t partnerSize = listedSize(partner);
         if (size != partnerSize) {
             char text[kSizeDiffChars];
-            if (size > partnerSize) formatSizeMagnitude(false, size - partnerSize, text);
-            else formatSizeMagnitude(true, partnerSize - size, text);
+            if (size > partnerSize)
+                formatSizeMagnitude(false, size - partnerSize, text);
+            else
+                formatSizeMagnitude(true, partnerSize - size, text);
             appendText(&line, "  ");
             appendText(&line, text);
         }
@@ -322,7 +330,8 @@ void writeListLine(SyncContext* context, int status, const FileNode* node,
         if (node->mtime != partner->mtime) {
             char text[kTimeDiffChars];
             bool newer = node->mtime > partner->mtime;
-            formatTimeDiff(newer ? node->mtime - partner->mtime : partner->mtime - node->mtime, text);
+            formatTimeDiff(newer ? node->mtime - partner->mtime : partner->mtime - node->mtime,
+                           text);
             appendText(&line, newer ? "  +" : "  -");
             appendText(&line, text);
         }
@@ -332,7 +341,8 @@ void writeListLine(SyncContext* context, int status, const FileNode* node,
     context->printedAny = 1;
 }
 
-void beginCopyLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner) {
+void beginCopyLine(SyncContext* context, int status, const FileNode* node,
+                   const FileNode* partner) {
     if (!isListed(context->listMask, status)) return;
     writeListLine(context, status, node, partner, false);
     osWriteStdout(" - ", 3);

@@ -29,8 +29,8 @@ uint64_t listedSize(const FileNode* node);
 // Elapsed time of `ticks` counter ticks in 100 ns units, without overflow on the
 // way (saturated when the result itself does not fit); 0 for a zero frequency.
 uint64_t copyElapsed(uint64_t ticks, uint64_t frequency);
-void writeListLine(SyncContext* context, int status, const FileNode* node,
-                   const FileNode* partner, bool endLine);
+void writeListLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner,
+                   bool endLine);
 void beginCopyLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner);
 void endCopyLine(SyncContext* context, int status);
 // Ends a copy that did not happen with `reason` in place of the duration (uncounted);

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         // A standard container that could not grow: reported as the heap's failure.
         ExceptionInfo info{};
         info.code = ERR_HEAP_COMMIT;
-        info.flags = 1;   // non-continuable
+        info.flags = 1;  // non-continuable
         reportException(&info);
         code = 2;
     }

@@ -7,30 +7,31 @@
 #include <memory>
 #include <type_traits>
 
-#include "run/context.h"
 #include "hostfs/hostfs.h"
+#include "run/context.h"
 #include "support/errors.h"
 
 // /h: what may be created or updated on the host.
 const OptionEntry hostOptions[kHostOptionRows + 1] = {
-    {'S', kCopyDirsHost, 1},      // S: create subdirectories
-    {'C', kCopyCreateHost, 0},    // C: create files
-    {'U', kCopyUpdateHost, 0},    // U: update files
+    {'S', kCopyDirsHost, 1},    // S: create subdirectories
+    {'C', kCopyCreateHost, 0},  // C: create files
+    {'U', kCopyUpdateHost, 0},  // U: update files
     {0, 0, 0},
 };
 
 // /a: what may be created or updated on the device.
 const OptionEntry androidOptions[kAndroidOptionRows + 1] = {
-    {'S', kCopyDirsAndroid, 1},   // S: create subdirectories
-    {'C', kCopyCreateAndroid, 0}, // C: create files
-    {'U', kCopyUpdateAndroid, 0}, // U: update files
+    {'S', kCopyDirsAndroid, 1},    // S: create subdirectories
+    {'C', kCopyCreateAndroid, 0},  // C: create files
+    {'U', kCopyUpdateAndroid, 0},  // U: update files
     {0, 0, 0},
 };
 
 // /l: which statuses are listed.
 const OptionEntry listOptions[kListOptionRows + 1] = {
     // D: differences, one-sided entries, conflicts and newer files
-    {'D', statusBits(HostDirOnly, AndroidDirConflict) | statusBits(HostFileOnly, AndroidFileNewer), 1},
+    {'D', statusBits(HostDirOnly, AndroidDirConflict) | statusBits(HostFileOnly, AndroidFileNewer),
+     1},
     // H: host only, in a block of their own
     {'H', kListOneSidedBlocks | statusBit(HostDirOnly) | statusBit(HostFileOnly), 1},
     // A: android only, in a block of their own
@@ -42,10 +43,10 @@ const OptionEntry listOptions[kListOptionRows + 1] = {
 
 namespace {
 
-constexpr int kMinPositional = 3;     // program name, hostroot, androidroot
-constexpr int kMaxPositional = 4;     // ... and altroot
-constexpr size_t kUsageSize = 1024;   // the composed usage text
-constexpr size_t kMessageSize = 1152; // a message that may quote a root argument
+constexpr int kMinPositional = 3;      // program name, hostroot, androidroot
+constexpr int kMaxPositional = 4;      // ... and altroot
+constexpr size_t kUsageSize = 1024;    // the composed usage text
+constexpr size_t kMessageSize = 1152;  // a message that may quote a root argument
 
 // Usage lines as written for Windows; every '/' is a switch and becomes the
 // platform's switch character.
@@ -163,7 +164,7 @@ const char* usageText() {
     size_t length = 0;
     for (const char* line : kUsageLines) {
         int n = std::snprintf(text + length, sizeof text - length, "%s%s", line, osLineEnd());
-        if (n < 0 || size_t(n) >= sizeof text - length) break;   // the lines that fit, whole
+        if (n < 0 || size_t(n) >= sizeof text - length) break;  // the lines that fit, whole
         length += size_t(n);
     }
     for (char& c : text) {
@@ -179,8 +180,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     // (raises when it cannot be reserved).
     heapInit(&context->heap, kRunHeapSize);
 
-    ParsedArgs* checked = parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012",
-                                           usageText());
+    ParsedArgs* checked =
+        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012", usageText());
     checked = rejectValues(checked, "EQSV012");
     checked = requireValues(checked, "DIO");
     checked = checkGroup(checked, "AHL", 2);

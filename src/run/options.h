@@ -7,9 +7,9 @@
 
 struct SyncContext;
 
-constexpr int kHostOptionRows = 3;       // /h: S, C, U
-constexpr int kAndroidOptionRows = 3;    // /a: S, C, U
-constexpr int kListOptionRows = 4;       // /l: D, H, A, *
+constexpr int kHostOptionRows = 3;          // /h: S, C, U
+constexpr int kAndroidOptionRows = 3;       // /a: S, C, U
+constexpr int kListOptionRows = 4;          // /l: D, H, A, *
 constexpr size_t kRootArgumentSize = 1024;  // a root argument, terminator included
 
 // Each table ends with a row whose letter is 0.

@@ -7,13 +7,13 @@
 #include "adb/connection.h"
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
-#include "run/copypasses.h"
-#include "run/context.h"
 #include "hostfs/hostfs.h"
-#include "support/errors.h"
 #include "run/compare.h"
-#include "tree/filetree.h"
+#include "run/context.h"
+#include "run/copypasses.h"
 #include "run/listing.h"
+#include "support/errors.h"
+#include "tree/filetree.h"
 #include "tree/status.h"
 
 namespace {
@@ -24,7 +24,7 @@ constexpr int kExitNoServer = 4;
 constexpr int kExitPushFailed = 9;
 constexpr int kExitPullFailed = 10;
 
-constexpr size_t kRunMessageBytes = 64;   // a run message and its line end
+constexpr size_t kRunMessageBytes = 64;  // a run message and its line end
 
 // A run message on standard output, ended with the platform's line end.
 void writeRunMessage(const char* text) {

@@ -17,10 +17,10 @@ constexpr uint64_t kRoundingAddends[] = {
 constexpr uint32_t kRoundingModes = sizeof kRoundingAddends / sizeof kRoundingAddends[0];
 static_assert(kRoundingModes == 6, "one addend per rounding mode");
 
-constexpr uint32_t kReplacement = 0xFFFD;   // stands for bytes that name no character
+constexpr uint32_t kReplacement = 0xFFFD;  // stands for bytes that name no character
 
 bool isContinuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;   // a zero byte never is, so no read passes the terminator
+    return (b & 0xC0) == 0x80;  // a zero byte never is, so no read passes the terminator
 }
 
 }  // namespace
@@ -35,10 +35,10 @@ const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity) 
             c = 0x10000 + ((c - 0xD800) << 10) + (source[1] - 0xDC00u);
             units = 2;
         } else if (c >= 0xD800 && c < 0xE000) {
-            c = kReplacement;   // a lone half names no character
+            c = kReplacement;  // a lone half names no character
         }
         size_t bytes = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-        if (left < bytes + 1) break;   // the character and the terminator must both fit
+        if (left < bytes + 1) break;  // the character and the terminator must both fit
         if (bytes == 1) {
             *p++ = static_cast<unsigned char>(c);
         } else {
@@ -60,14 +60,19 @@ bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity) {
     bool valid = true;
     while (s[0] != 0) {
         uint32_t c = s[0];
-        size_t count = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-                                    : (c & 0xF8) == 0xF0 ? 4 : 0;
+        size_t count = c < 0x80             ? 1
+                       : (c & 0xE0) == 0xC0 ? 2
+                       : (c & 0xF0) == 0xE0 ? 3
+                       : (c & 0xF8) == 0xF0 ? 4
+                                            : 0;
         static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
         if (count > 1) {
             c &= 0x7Fu >> count;
             for (size_t k = 1; k < count && count != 0; ++k) {
-                if (!isContinuation(s[k])) count = 0;   // cut: the terminator stops it too
-                else c = (c << 6) | (s[k] & 0x3Fu);
+                if (!isContinuation(s[k]))
+                    count = 0;  // cut: the terminator stops it too
+                else
+                    c = (c << 6) | (s[k] & 0x3Fu);
             }
             if (count != 0 && (c < kLeast[count] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)))
                 count = 0;
@@ -97,8 +102,10 @@ bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity) {
 
 bool isWellFormedUtf16(const char16_t* text) {
     for (; *text != 0; ++text) {
-        if (*text >= 0xD800 && *text < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) ++text;
-        else if (*text >= 0xD800 && *text < 0xE000) return false;
+        if (*text >= 0xD800 && *text < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
+            ++text;
+        else if (*text >= 0xD800 && *text < 0xE000)
+            return false;
     }
     return true;
 }
@@ -118,7 +125,7 @@ size_t makeDisplaySafeBytes(char* text, size_t length) {
         unsigned char c = static_cast<unsigned char>(text[in]);
         if (c == 0xC2 && in + 1 < length && static_cast<unsigned char>(text[in + 1]) >= 0x80 &&
             static_cast<unsigned char>(text[in + 1]) < 0xA0) {
-            ++in;   // a C1 control, such as CSI, written in UTF-8
+            ++in;  // a C1 control, such as CSI, written in UTF-8
             c = '?';
         } else if (c < 0x20 || c == 0x7F) {
             c = '?';
@@ -130,7 +137,7 @@ size_t makeDisplaySafeBytes(char* text, size_t length) {
 }
 
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime) {
-    if (seconds == 0) return false;   // the device's "no time"
+    if (seconds == 0) return false;  // the device's "no time"
     *fileTime = uint64_t(seconds) * kFileTimePerSecond + kUnixEpochFileTime;
     return true;
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull; // 1970-01-01 as FILETIME
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;  // 1970-01-01 as FILETIME
 constexpr uint64_t kFileTimePerSecond = 10000000ull;
 
 // Encodes UTF-16 as UTF-8: a surrogate pair becomes one four-byte sequence, a lone

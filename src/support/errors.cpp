@@ -11,27 +11,27 @@
 
 namespace {
 
-char errorText[kErrorTextSize];   // the text argument of the last raise
-uintptr_t errorArgs[2];           // errorArgs[0] holds the address of errorText
+char errorText[kErrorTextSize];  // the text argument of the last raise
+uintptr_t errorArgs[2];          // errorArgs[0] holds the address of errorText
 
 // One formatted fatal message: the longest text argument and the longest frame
 // around it, so a message is never cut.
 constexpr size_t kMessageFrameBytes = 256;
 constexpr size_t kReportBufferSize = kErrorTextSize + kMessageFrameBytes;
-constexpr size_t kFileDescriptionSize = 256;    // the version record's FileDescription
-constexpr int kHexDigits = 8;                   // minimum width of a hexadecimal insert
-constexpr uint32_t kNonContinuable = 1;         // EXCEPTION_NONCONTINUABLE
+constexpr size_t kFileDescriptionSize = 256;  // the version record's FileDescription
+constexpr int kHexDigits = 8;                 // minimum width of a hexadecimal insert
+constexpr uint32_t kNonContinuable = 1;       // EXCEPTION_NONCONTINUABLE
 
 constexpr uint32_t kAccessViolation = 0xC0000005;
 
 // Exception codes that end the run even when raised continuable.
 constexpr uint32_t kFatalCodes[] = {
-    0x80000003,   // breakpoint
-    0xC0000005,   // access violation
-    0xC000008E,   // floating-point division by zero
-    0xC0000090,   // floating-point invalid operation
-    0xC0000094,   // integer division by zero
-    0xC00000FD,   // stack overflow
+    0x80000003,  // breakpoint
+    0xC0000005,  // access violation
+    0xC000008E,  // floating-point division by zero
+    0xC0000090,  // floating-point invalid operation
+    0xC0000094,  // integer division by zero
+    0xC00000FD,  // stack overflow
 };
 static_assert(sizeof(kFatalCodes) / sizeof(kFatalCodes[0]) == 6, "six codes always end the run");
 
@@ -133,7 +133,7 @@ const char* raisedText() {
 [[gnu::noinline]] void raiseErrorBytes(uint32_t code, const char* bytes, size_t length) {
     if (length > kErrorTextSize - 1) length = kErrorTextSize - 1;
     memmove(errorText, bytes, length);
-    makeDisplaySafeBytes(errorText, length);   // whatever it names, nothing raw reaches the console
+    makeDisplaySafeBytes(errorText, length);  // whatever it names, nothing raw reaches the console
     errorArgs[0] = reinterpret_cast<uintptr_t>(errorText);
     throwSyncError(code, 1, __builtin_return_address(0));
 }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "messages_generated.h"   // SyncErrorCode: the ERR_ codes, generated from resources/
+#include "messages_generated.h"  // SyncErrorCode: the ERR_ codes, generated from resources/
 #include "platform/platform.h"
 
 // A raise's one text argument (a path or a server message), terminator included.
@@ -15,8 +15,8 @@ constexpr size_t kErrorTextSize = 1024;
 // The raised record: caught once, in main.
 struct SyncError {
     uint32_t code;
-    uint32_t argCount;                // 0, or 1 when raisedText() is the argument
-    uintptr_t address;                // where it was raised
+    uint32_t argCount;  // 0, or 1 when raisedText() is the argument
+    uintptr_t address;  // where it was raised
 };
 
 // Raises a code without argument. Never returns.

@@ -39,11 +39,11 @@ const int8_t flagSlotMap[256] = {
 
 namespace {
 
-constexpr int kHelpSlot = 36;                   // slot of '?'
-constexpr size_t kMessageSize = 128;            // one formatted message
+constexpr int kHelpSlot = 36;         // slot of '?'
+constexpr size_t kMessageSize = 128;  // one formatted message
 constexpr int32_t kArgPosStart = sizeof(ParsedArgs);
 constexpr int32_t kTextStart = kArgPosStart + kMaxArguments * int32_t(sizeof(int32_t));
-constexpr int32_t kTextEnd = kTextStart + kArgTextSize;   // also the parsing block's size
+constexpr int32_t kTextEnd = kTextStart + kArgTextSize;  // also the parsing block's size
 
 char* blockBytes(const ParsedArgs* args) {
     return reinterpret_cast<char*>(const_cast<ParsedArgs*>(args));
@@ -156,7 +156,8 @@ bool scanArgvWords(ParsedArgs* args, SwitchTest isSwitch, int argc, char** argv)
         if (i == 0) {
             next = addPositional(args, word, end, kWholeMode);
         } else if (word[0] == '@') {
-            next = expandResponseFile(args, isSwitch, word + 1, size_t(end - word - 1)) ? end : nullptr;
+            next = expandResponseFile(args, isSwitch, word + 1, size_t(end - word - 1)) ? end
+                                                                                        : nullptr;
         } else if (std::strcmp(word, "--help") == 0) {
             next = scanWord(args, isSwitch, kHelpWord, kHelpWord + 2, kWholeMode);
         } else {
@@ -171,7 +172,8 @@ bool scanArgvWords(ParsedArgs* args, SwitchTest isSwitch, int argc, char** argv)
 ParsedArgs* compact(ParsedArgs* args) {
     int32_t shift = int32_t(sizeof(int32_t)) * (kMaxArguments - args->argCount);
     char* bytes = blockBytes(args);
-    std::memmove(bytes + kTextStart - shift, bytes + kTextStart, size_t(args->nextFree - kTextStart));
+    std::memmove(bytes + kTextStart - shift, bytes + kTextStart,
+                 size_t(args->nextFree - kTextStart));
     args->nextFree -= shift;
     for (int32_t& pos : args->flagPos) {
         if (pos > 0) pos -= shift;
@@ -241,8 +243,8 @@ const char* copyWord(ParsedArgs* args, const char* text, const char* end, WordMo
     for (;;) {
         if (p == end) return storeByte(args, 0) ? p : nullptr;
         char c = *p;
-        bool ends = mode != kWholeMode &&
-                    (c == '\r' || c == '\n' || (mode == kCommandLineMode && (c == ' ' || c == '\t')));
+        bool ends = mode != kWholeMode && (c == '\r' || c == '\n' ||
+                                           (mode == kCommandLineMode && (c == ' ' || c == '\t')));
         if (!storeByte(args, ends ? 0 : c)) return nullptr;
         ++p;
         if (ends) return p;
@@ -450,7 +452,8 @@ int parseOptions(const ParsedArgs* args, char flag, const OptionEntry* table, ui
     for (; *text; ++text) {
         char option = upper(*text);
         const OptionEntry* row = table;
-        while (row->letter && static_cast<unsigned char>(row->letter) != static_cast<unsigned char>(option)) {
+        while (row->letter &&
+               static_cast<unsigned char>(row->letter) != static_cast<unsigned char>(option)) {
             ++row;
         }
         if (!row->letter) {

@@ -13,19 +13,19 @@
 
 #include "platform/platform.h"
 
-constexpr int kFlagSlots = 37;              // '0'-'9', 'A'-'Z' (either case), '?'
-constexpr int kMaxArguments = 8192;         // positional arguments while parsing
-constexpr int kArgTextSize = 65536;         // bytes of argument text, terminators included
-constexpr size_t kResponseNameSize = 256;   // response-file name, terminator included
+constexpr int kFlagSlots = 37;             // '0'-'9', 'A'-'Z' (either case), '?'
+constexpr int kMaxArguments = 8192;        // positional arguments while parsing
+constexpr int kArgTextSize = 65536;        // bytes of argument text, terminators included
+constexpr size_t kResponseNameSize = 256;  // response-file name, terminator included
 
 // The header of the block. It is followed, in the same allocation, by the argPos
 // entries (int32_t each; room for kMaxArguments while parsing, argCount after) and
 // then by the text area. Every position is a byte offset from the block's start, so
 // the block can be compacted and moved by realloc without fixing pointers.
 struct ParsedArgs {
-    int32_t nextFree;               // first free text byte; after compaction the block size
-    int32_t argCount;               // positional arguments, the program's name is #0
-    int32_t flagPos[kFlagSlots];    // -2 not a flag here, -1 not given, else value offset
+    int32_t nextFree;             // first free text byte; after compaction the block size
+    int32_t argCount;             // positional arguments, the program's name is #0
+    int32_t flagPos[kFlagSlots];  // -2 not a flag here, -1 not given, else value offset
 };
 
 // One row of an option-letter table; a row whose letter is 0 ends the table.
@@ -43,9 +43,9 @@ using SwitchTest = bool (*)(char c);
 
 // How copyWord reads a word.
 enum WordMode {
-    kCommandLineMode,   // raw command line: quoting; space, tab, CR and LF end a word
-    kLineMode,          // response file: quoting; only CR and LF end a word
-    kWholeMode          // one argv word taken whole: no quoting, only its end ends it
+    kCommandLineMode,  // raw command line: quoting; space, tab, CR and LF end a word
+    kLineMode,         // response file: quoting; only CR and LF end a word
+    kWholeMode         // one argv word taken whole: no quoting, only its end ends it
 };
 
 // Reads the words of `source` and returns the compacted block, or null after a
@@ -58,8 +58,8 @@ void releaseArgs(ParsedArgs* args);
 
 // The word readers, on a block that is still being filled (full size). Each returns
 // where the scan goes on, or null after its message. `end` is the end of the input.
-const char* scanWord(ParsedArgs* args, SwitchTest isSwitch, const char* word,
-                     const char* end, WordMode mode);
+const char* scanWord(ParsedArgs* args, SwitchTest isSwitch, const char* word, const char* end,
+                     WordMode mode);
 const char* copyWord(ParsedArgs* args, const char* text, const char* end, WordMode mode);
 // Reads the words of a response file in line mode; false after a failed word's
 // message or when the file cannot be opened or mapped (no message of its own).
@@ -79,8 +79,7 @@ int countArguments(const ParsedArgs* args);
 int countFlags(const ParsedArgs* args);
 // ORs the option letters of a flag's value (or the table's default rows when the
 // value is empty) into *value; 1 on success or when the flag was not given.
-int parseOptions(const ParsedArgs* args, char flag, const OptionEntry* table,
-                 uint32_t* value);
+int parseOptions(const ParsedArgs* args, char flag, const OptionEntry* table, uint32_t* value);
 
 // Conversions of a whole argument or flag value; 1 on success, 0 after a message (or
 // without one when the argument or flag is missing). An empty flag value succeeds and

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr uint32_t kBlockAlign = 8;           // every block starts on a multiple of 8
-constexpr uint64_t kHeapLimit = 0xFFFFFFFFull; // offsets are 32-bit
-constexpr size_t kReportLineSize = 64;        // one line of heapReport
+constexpr uint32_t kBlockAlign = 8;             // every block starts on a multiple of 8
+constexpr uint64_t kHeapLimit = 0xFFFFFFFFull;  // offsets are 32-bit
+constexpr size_t kReportLineSize = 64;          // one line of heapReport
 
 uint64_t roundUp(uint64_t value, uint64_t step) {
     return (value + step - 1) / step * step;
@@ -146,7 +146,8 @@ void heapFree(PrivateHeap* heap, void* block, uint32_t size) {
     if (block == nullptr) return;
     int64_t offset = usedOffset(heap, block);
     if (offset < 0) raiseError(ERR_HEAP_FREE_OUTSIDE);
-    if (offset + roundUp(size, kBlockAlign) == heap->used) heap->used = static_cast<uint32_t>(offset);
+    if (offset + roundUp(size, kBlockAlign) == heap->used)
+        heap->used = static_cast<uint32_t>(offset);
 }
 
 void heapBeginChunk(PrivateHeap* heap, const char* name) {

@@ -8,28 +8,28 @@
 
 struct TimeFields {
     uint16_t year;
-    uint8_t month;       // 1..12
-    uint8_t day;         // 1..31
-    uint8_t weekday;     // 0 Monday .. 6 Sunday
+    uint8_t month;    // 1..12
+    uint8_t day;      // 1..31
+    uint8_t weekday;  // 0 Monday .. 6 Sunday
     uint8_t leapYear;
     uint32_t dayNumber;  // days since 1601-01-01
     uint8_t hour;
     uint8_t minute;
     uint8_t second;
-    uint32_t fraction;   // 100 ns units below one second
+    uint32_t fraction;  // 100 ns units below one second
 };
 
 struct TimeZoneEntry {
     const char* abbreviation;
     const char* fullName;
-    int32_t offsetMinutes;   // east of Greenwich
-    int32_t zoneKind;        // 0 none, 1 standard, 2 daylight
+    int32_t offsetMinutes;  // east of Greenwich
+    int32_t zoneKind;       // 0 none, 1 standard, 2 daylight
 };
 
 // Flag word of formatFileTime: the pieces of the time text and their spelling.
-constexpr uint32_t kTimeZoneOffset = 0x1;       // "(+z)" behind the zone name
-constexpr uint32_t kTimeZoneShown = 0x2;        // the zone behind the time
-constexpr uint32_t kTimeMilliseconds = 0x4;     // ".xxx"
+constexpr uint32_t kTimeZoneOffset = 0x1;    // "(+z)" behind the zone name
+constexpr uint32_t kTimeZoneShown = 0x2;     // the zone behind the time
+constexpr uint32_t kTimeMilliseconds = 0x4;  // ".xxx"
 constexpr uint32_t kTimeSeconds = 0x8;
 constexpr uint32_t kTimeMinutes = 0x10;
 constexpr uint32_t kTimeHours = 0x20;
@@ -87,4 +87,4 @@ bool shiftTimeZone(uint64_t* time, const TimeZoneEntry* from, const TimeZoneEntr
 void dropWeekday(char* pattern);
 
 constexpr size_t kTimeZoneCount = 18;
-extern const TimeZoneEntry timeZones[];   // kTimeZoneCount rows
+extern const TimeZoneEntry timeZones[];  // kTimeZoneCount rows

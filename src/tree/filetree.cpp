@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "support/encodings.h"
 #include "platform/platform.h"
+#include "support/encodings.h"
 
 namespace {
 
-constexpr char16_t kEllipsis[] = u"...";   // marks the front of a shortened path
+constexpr char16_t kEllipsis[] = u"...";  // marks the front of a shortened path
 constexpr size_t kEllipsisLength = 3;
 // Scratch for a narrow form before it is checked against its 1024-byte limit: three
 // bytes per UTF-16 unit is the most any conversion here gives.
@@ -185,7 +185,7 @@ FileNode* nextNode(const FileNode* node) {
     if (node == nullptr) return nullptr;
     if (node->firstChild != nullptr) return node->firstChild;
     for (const FileNode* n = node; n != nullptr; n = n->parent) {
-        if (n->name == nullptr) return nullptr;   // never leave the top node's tree
+        if (n->name == nullptr) return nullptr;  // never leave the top node's tree
         if (n->nextSibling != nullptr) return n->nextSibling;
     }
     return nullptr;

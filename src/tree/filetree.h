@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t kRootChars = 1024;      // each root, UTF-16, terminator included
-constexpr size_t kPathChars = 1024;      // UTF-16 path buffers, terminator included
-constexpr size_t kNarrowPathBytes = 1024; // narrow and UTF-8 path buffers
-constexpr size_t kNameOrderBytes = 256;  // UTF-8 prefix of a name that takes part in the order
+constexpr size_t kRootChars = 1024;        // each root, UTF-16, terminator included
+constexpr size_t kPathChars = 1024;        // UTF-16 path buffers, terminator included
+constexpr size_t kNarrowPathBytes = 1024;  // narrow and UTF-8 path buffers
+constexpr size_t kNameOrderBytes = 256;    // UTF-8 prefix of a name that takes part in the order
 
 // A directory holding an entry of this name is left out on both sides.
 inline constexpr char16_t kMarkerName[] = u".notandrix";
@@ -19,17 +19,17 @@ constexpr uint32_t kModeDirectory = 0x4000;
 constexpr uint32_t kModeFile = 0x8000;
 
 struct FileNode {
-    FileNode* parent;        // null for the two top nodes
-    FileNode* nextSibling;   // next child of the same directory in name order
+    FileNode* parent;       // null for the two top nodes
+    FileNode* nextSibling;  // next child of the same directory in name order
     FileNode* firstChild;
-    FileNode* partner;       // paired node of the other tree, set both ways
-    char16_t* name;          // null only for the top nodes
-    uint32_t mode;           // Unix-style; type bits 0xF000
-    uint32_t size;           // low 32 bits of the size
-    uint64_t mtime;          // FILETIME
-    int32_t order;           // position in the merged name order of its directory
-    int32_t status;          // NodeStatus
-    uint64_t fullSize;       // host nodes: the whole 64-bit size (pushed whole)
+    FileNode* partner;  // paired node of the other tree, set both ways
+    char16_t* name;     // null only for the top nodes
+    uint32_t mode;      // Unix-style; type bits 0xF000
+    uint32_t size;      // low 32 bits of the size
+    uint64_t mtime;     // FILETIME
+    int32_t order;      // position in the merged name order of its directory
+    int32_t status;     // NodeStatus
+    uint64_t fullSize;  // host nodes: the whole 64-bit size (pushed whole)
 };
 
 inline bool isDirectory(const FileNode* node) {
@@ -51,7 +51,7 @@ bool relativePath(const FileNode* node, char16_t separator, char16_t* out);
 // the device forms; a top node (no name) stands for the root itself.
 bool hostPath(const char16_t* root, const FileNode* node, char16_t* out);
 bool hostPathNarrow(const char16_t* root, const FileNode* node, char* out);
-bool devicePath(const char16_t* root, const FileNode* node, char* out);   // UTF-8
+bool devicePath(const char16_t* root, const FileNode* node, char* out);  // UTF-8
 bool devicePathNarrow(const char16_t* root, const FileNode* node, char* out);
 void displayPath(const FileNode* node, char* out);
 

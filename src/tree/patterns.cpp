@@ -60,7 +60,7 @@ bool matchesAny(const PatternList* list, const char16_t* name) {
     return false;
 }
 
-} // namespace
+}  // namespace
 
 bool matchWildcard(const char16_t* name, const char16_t* pattern) {
     if (name == nullptr || pattern == nullptr) return false;

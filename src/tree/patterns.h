@@ -6,9 +6,9 @@
 
 struct PrivateHeap;
 
-constexpr size_t kPatternChars = 256;   // the usual longest pattern (255 characters and terminator);
-                                        // a longer one is kept whole, see parsePatternList
-constexpr size_t kPatternValueBytes = 1024; // the /i or /o value taken from the command line
+constexpr size_t kPatternChars = 256;  // the usual longest pattern (255 characters and terminator);
+                                       // a longer one is kept whole, see parsePatternList
+constexpr size_t kPatternValueBytes = 1024;  // the /i or /o value taken from the command line
 
 struct PatternList {
     PatternList* next;

@@ -29,11 +29,11 @@ enum NodeStatus : int32_t {
 };
 
 struct StatusRow {
-    const char* listCode;   // two characters
+    const char* listCode;  // two characters
     const char* label;
 };
 
-extern const StatusRow statusTable[];   // kStatusCount rows, in code order
+extern const StatusRow statusTable[];  // kStatusCount rows, in code order
 
 // The bit of a status in a list mask (bit n lists status n), and the bits of a
 // run of consecutive statuses.

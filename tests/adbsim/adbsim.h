@@ -19,13 +19,13 @@
 
 namespace adbsim {
 
-constexpr unsigned kDefaultPort = 5037;             // the ADB server's port
-constexpr std::size_t kIdSize = 4;                  // host status words and sync record ids
-constexpr std::size_t kSyncHeaderSize = 8;          // sync record: id and 32-bit little-endian length
-constexpr std::size_t kMaxSyncData = 65536;         // largest DATA record a device accepts or sends
-constexpr std::size_t kMaxSyncPath = 1024;          // longest sync request payload a device accepts
-constexpr std::size_t kHostLengthDigits = 4;        // host request and FAIL lengths: four hex digits
-constexpr std::size_t kMaxHostText = 0xFFFF;        // largest length four hex digits can carry
+constexpr unsigned kDefaultPort = 5037;       // the ADB server's port
+constexpr std::size_t kIdSize = 4;            // host status words and sync record ids
+constexpr std::size_t kSyncHeaderSize = 8;    // sync record: id and 32-bit little-endian length
+constexpr std::size_t kMaxSyncData = 65536;   // largest DATA record a device accepts or sends
+constexpr std::size_t kMaxSyncPath = 1024;    // longest sync request payload a device accepts
+constexpr std::size_t kHostLengthDigits = 4;  // host request and FAIL lengths: four hex digits
+constexpr std::size_t kMaxHostText = 0xFFFF;  // largest length four hex digits can carry
 
 // One device: its serial and the host directory that holds its file system.
 struct Device {
@@ -43,33 +43,33 @@ enum class Step {
     Sync,       // the sync: request
     Stat,
     List,
-    Send,       // the SEND request itself
-    Data,       // one DATA record of a SEND, once read
-    Done,       // the DONE record of a SEND
+    Send,  // the SEND request itself
+    Data,  // one DATA record of a SEND, once read
+    Done,  // the DONE record of a SEND
     Recv,
     Quit,
     Count
 };
 
 enum class Action {
-    Fail,            // FAIL with a text
-    FailAfter,       // RECV: FAIL after N bytes of data
-    Close,           // close the connection now
-    CloseAfter,      // close the connection after N more reply bytes
-    Stall,           // sleep S seconds (or forever) before replying
-    Id,              // the next record sent carries this id instead
-    Raw,             // these bytes instead of the reply
-    Reply,           // STAT: this mode, size and time
-    Dent,            // LIST: one more DENT record
-    Trickle,         // replies go out one byte every N ms
-    DiscardData,     // SEND: count the data, store nothing
-    Size,            // RECV: send exactly N bytes of content (cut or padded with zeros)
-    DataLength,      // RECV: the first DATA record announces N bytes, whatever follows
-    DataAfterDone,   // RECV: one more DATA record of N bytes after DONE
-    DoneText,        // RECV: the DONE record carries a text
-    OkayText,        // SEND: the OKAY status carries a text
-    Chunk,           // RECV: DATA records of N bytes
-    DentError,       // LIST: one more entry that the device could not stat (v2: its errno)
+    Fail,           // FAIL with a text
+    FailAfter,      // RECV: FAIL after N bytes of data
+    Close,          // close the connection now
+    CloseAfter,     // close the connection after N more reply bytes
+    Stall,          // sleep S seconds (or forever) before replying
+    Id,             // the next record sent carries this id instead
+    Raw,            // these bytes instead of the reply
+    Reply,          // STAT: this mode, size and time
+    Dent,           // LIST: one more DENT record
+    Trickle,        // replies go out one byte every N ms
+    DiscardData,    // SEND: count the data, store nothing
+    Size,           // RECV: send exactly N bytes of content (cut or padded with zeros)
+    DataLength,     // RECV: the first DATA record announces N bytes, whatever follows
+    DataAfterDone,  // RECV: one more DATA record of N bytes after DONE
+    DoneText,       // RECV: the DONE record carries a text
+    OkayText,       // SEND: the OKAY status carries a text
+    Chunk,          // RECV: DATA records of N bytes
+    DentError,      // LIST: one more entry that the device could not stat (v2: its errno)
     Count
 };
 
@@ -80,13 +80,13 @@ struct Fault {
     bool hasPath = false;     // fires only for requests naming this device path
     std::string path;
     Action action = Action::Fail;
-    std::string text;         // FAIL/OKAY/DONE text, raw bytes, record id, DENT name
-    uint32_t mode = 0;        // Reply, Dent
-    uint64_t size = 0;        // Reply, Dent (v1 records carry the low 32 bits)
-    uint64_t time = 0;        // Reply, Dent
-    uint64_t count = 0;       // bytes, or milliseconds for Stall and Trickle
-    bool forever = false;     // Stall
-    std::string rule;         // as written, for messages
+    std::string text;      // FAIL/OKAY/DONE text, raw bytes, record id, DENT name
+    uint32_t mode = 0;     // Reply, Dent
+    uint64_t size = 0;     // Reply, Dent (v1 records carry the low 32 bits)
+    uint64_t time = 0;     // Reply, Dent
+    uint64_t count = 0;    // bytes, or milliseconds for Stall and Trickle
+    bool forever = false;  // Stall
+    std::string rule;      // as written, for messages
 };
 
 enum class ListOrder { Sorted, Reverse, Native };
@@ -100,9 +100,9 @@ struct Config {
     std::vector<Fault> faults;
     std::size_t recvChunk = kMaxSyncData;  // bytes per RECV DATA record
     ListOrder listOrder = ListOrder::Sorted;
-    unsigned idleTimeout = 0;              // seconds without a request byte before closing; 0 = none
-    unsigned delayMs = 0;                  // every reply reaches the client this much later
-    bool syncV2 = true;                    // offer stat_v2 and ls_v2 and serve STA2, LST2, LIS2
+    unsigned idleTimeout = 0;  // seconds without a request byte before closing; 0 = none
+    unsigned delayMs = 0;      // every reply reaches the client this much later
+    bool syncV2 = true;        // offer stat_v2 and ls_v2 and serve STA2, LST2, LIS2
 };
 
 // What the faults that fired at one step ask of its handler. Stall, close,
@@ -110,24 +110,24 @@ struct Config {
 struct DentRecord {
     uint32_t mode;
     uint64_t size;
-    uint64_t time;      // Unix seconds; v2 records read it as signed
+    uint64_t time;  // Unix seconds; v2 records read it as signed
     std::string name;
-    uint32_t error = 0; // v2: the entry's errno; v1 sends such an entry all zero
+    uint32_t error = 0;  // v2: the entry's errno; v1 sends such an entry all zero
 };
 
 struct StepPlan {
-    std::optional<std::string> fail;       // FAIL text
-    std::optional<uint64_t> failAfter;     // RECV: bytes of data before the FAIL
-    std::optional<std::string> raw;        // bytes that replace the reply
-    std::optional<DentRecord> statReply;   // STAT: chosen reply (name unused)
-    std::vector<DentRecord> dents;         // LIST: injected records
+    std::optional<std::string> fail;      // FAIL text
+    std::optional<uint64_t> failAfter;    // RECV: bytes of data before the FAIL
+    std::optional<std::string> raw;       // bytes that replace the reply
+    std::optional<DentRecord> statReply;  // STAT: chosen reply (name unused)
+    std::vector<DentRecord> dents;        // LIST: injected records
     bool discardData = false;
-    std::optional<uint64_t> size;          // RECV
-    std::optional<uint32_t> dataLength;    // RECV
-    std::optional<uint64_t> dataAfterDone; // RECV
-    std::optional<std::string> doneText;   // RECV
-    std::optional<std::string> okayText;   // SEND
-    std::optional<uint64_t> chunk;         // RECV
+    std::optional<uint64_t> size;           // RECV
+    std::optional<uint32_t> dataLength;     // RECV
+    std::optional<uint64_t> dataAfterDone;  // RECV
+    std::optional<std::string> doneText;    // RECV
+    std::optional<std::string> okayText;    // SEND
+    std::optional<uint64_t> chunk;          // RECV
 };
 
 struct ReplyDelay;
@@ -138,11 +138,11 @@ struct Session {
     const Config* config = nullptr;
     const Device* device = nullptr;  // bound by a transport request
     uint64_t bytesSent = 0;
-    uint64_t closeAt = UINT64_MAX;   // close once this many reply bytes went out
-    unsigned trickleMs = 0;          // connection-wide trickle
-    unsigned stepTrickleMs = 0;      // trickle of the current step's reply
-    std::string nextId;              // replaces the id of the next record sent
-    std::vector<unsigned> hits;      // per fault: how often its step and path matched
+    uint64_t closeAt = UINT64_MAX;      // close once this many reply bytes went out
+    unsigned trickleMs = 0;             // connection-wide trickle
+    unsigned stepTrickleMs = 0;         // trickle of the current step's reply
+    std::string nextId;                 // replaces the id of the next record sent
+    std::vector<unsigned> hits;         // per fault: how often its step and path matched
     std::shared_ptr<ReplyDelay> delay;  // --delay-ms: the queue of replies not yet due
 };
 
@@ -160,7 +160,7 @@ void startSession(Session& session);  // applies the connection-wide faults
 StepPlan beginStep(Session& session, Step step, const std::string& path);
 
 // wire.cpp
-extern volatile int stopRequested;    // set by SIGTERM/SIGINT
+extern volatile int stopRequested;  // set by SIGTERM/SIGINT
 void receiveExact(Session& session, void* data, std::size_t length);
 void sendBytes(Session& session, const void* data, std::size_t length);
 void sendRecord(Session& session, std::string record);  // first four bytes are the id
@@ -170,7 +170,7 @@ std::string le32(uint32_t value);
 uint32_t readLe32(const unsigned char* bytes);
 
 // replydelay.cpp (--delay-ms)
-void startReplyDelay(Session& session);   // nothing without --delay-ms
+void startReplyDelay(Session& session);  // nothing without --delay-ms
 void queueDelayedReply(Session& session, const unsigned char* data, std::size_t length);
 void finishReplyDelay(Session& session);  // waits until the queued replies went out
 
@@ -194,13 +194,14 @@ void serveSync(Session& session);  // returns when the connection is to be close
 struct EntryInfo {
     uint32_t mode;
     uint64_t size;
-    int64_t time;       // Unix seconds
+    int64_t time;  // Unix seconds
 };
 bool mapDevicePath(const Device& device, const std::string& path, std::string& hostPath);
 // lstat (stat with `follow`); nullopt with errno set when it fails.
 std::optional<EntryInfo> statEntry(const std::string& hostPath, bool follow = false);
-std::vector<std::string> listNames(const std::string& hostPath, ListOrder order);  // empty when unreadable
-int makeParentDirs(const std::string& hostPath);  // 0 or an errno value
+std::vector<std::string> listNames(const std::string& hostPath,
+                                   ListOrder order);  // empty when unreadable
+int makeParentDirs(const std::string& hostPath);      // 0 or an errno value
 
 // requestlog.cpp
 void openRequestLog(const std::string& file);

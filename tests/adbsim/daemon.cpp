@@ -7,6 +7,12 @@
 // sync service of syncservice.cpp in a thread of its own, joined to the transport by
 // a socket pair; the loop moves bytes between the pair and WRTE/OKAY messages, one
 // WRTE in flight per stream each way, as the real daemon does.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -14,15 +20,9 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include "adbsim.h"
 
@@ -37,14 +37,14 @@ constexpr uint32_t kCommandOpen = 0x4E45504F;
 constexpr uint32_t kCommandOkay = 0x59414B4F;
 constexpr uint32_t kCommandWrte = 0x45545257;
 constexpr uint32_t kCommandClse = 0x45534C43;
-constexpr uint32_t kVersion = 0x01000001;          // checksums are sent as 0 from this version on
-constexpr std::size_t kHeaderSize = 24;            // six little-endian 32-bit words
-constexpr uint32_t kDefaultMaxPayload = 1 << 20;   // what a daemon of that era announces
-constexpr uint32_t kMinMaxPayload = 256;           // smaller leaves no room for a sync request
-constexpr std::size_t kReadChunk = 1 << 20;        // bytes per read from the server
-constexpr int kLoopPollMs = 100;                   // how often the loop looks at the stop flag
-constexpr int kPairBuffer = 1 << 21;               // socket pair buffers: a few records in flight
-constexpr char kAccepted = 'Y';                    // first byte a stream worker sends: OPEN accepted
+constexpr uint32_t kVersion = 0x01000001;         // checksums are sent as 0 from this version on
+constexpr std::size_t kHeaderSize = 24;           // six little-endian 32-bit words
+constexpr uint32_t kDefaultMaxPayload = 1 << 20;  // what a daemon of that era announces
+constexpr uint32_t kMinMaxPayload = 256;          // smaller leaves no room for a sync request
+constexpr std::size_t kReadChunk = 1 << 20;       // bytes per read from the server
+constexpr int kLoopPollMs = 100;                  // how often the loop looks at the stop flag
+constexpr int kPairBuffer = 1 << 21;              // socket pair buffers: a few records in flight
+constexpr char kAccepted = 'Y';                   // first byte a stream worker sends: OPEN accepted
 constexpr const char* kDefaultFeatures =
     "shell_v2,cmd,fixed_push_mkdir,apex,abb,fixed_push_symlink_timestamp,abb_exec";
 
@@ -54,12 +54,12 @@ constexpr const char* kDefaultFeatures =
 
 struct DaemonConfig {
     unsigned port = 0;
-    std::string serial;                       // middle part of the CNXN banner
+    std::string serial;  // middle part of the CNXN banner
     std::string features = kDefaultFeatures;
-    uint32_t maxPayload = kDefaultMaxPayload; // maxdata announced in CNXN
-    unsigned delayMs = 0;                     // every message to the server is held this long
-    bool vanish = false;                      // a stream ended by a rule drops the whole link
-    Config sync;                              // device, rules, log, ready file
+    uint32_t maxPayload = kDefaultMaxPayload;  // maxdata announced in CNXN
+    unsigned delayMs = 0;                      // every message to the server is held this long
+    bool vanish = false;                       // a stream ended by a rule drops the whole link
+    Config sync;                               // device, rules, log, ready file
 };
 
 [[noreturn]] void daemonUsage(const std::string& message) {
@@ -71,7 +71,8 @@ unsigned long daemonNumber(const std::string& option, const std::string& word, u
     char* end = nullptr;
     errno = 0;
     unsigned long value = std::strtoul(word.c_str(), &end, 10);
-    if (word.empty() || *end || errno || value > max || word[0] == '-') daemonUsage(option + ": bad number " + word);
+    if (word.empty() || *end || errno || value > max || word[0] == '-')
+        daemonUsage(option + ": bad number " + word);
     return value;
 }
 
@@ -85,7 +86,8 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
         std::string option = argv[i];
         std::string value;
         bool inlineValue = false;
-        if (std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (std::size_t equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = option.substr(equals + 1);
             option = option.substr(0, equals);
             inlineValue = true;
@@ -95,15 +97,24 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
             if (i + 1 >= argc) daemonUsage(option + " needs a value");
             return std::string(argv[++i]);
         };
-        if (option == "--daemon") config.port = unsigned(daemonNumber(option, takeValue(), 65535));
-        else if (option == "--device") dir = takeValue();
-        else if (option == "--serial") config.serial = takeValue();
-        else if (option == "--features") config.features = takeValue();
-        else if (option == "--max-payload") config.maxPayload = uint32_t(daemonNumber(option, takeValue(), 1u << 24));
-        else if (option == "--delay-ms") config.delayMs = unsigned(daemonNumber(option, takeValue(), 60000));
-        else if (option == "--vanish") config.vanish = true;
-        else if (option == "--rule") rest.insert(rest.end(), {"--fault", takeValue()});
-        else if (option == "--port" || option == "--once") daemonUsage(option + " has no meaning with --daemon");
+        if (option == "--daemon")
+            config.port = unsigned(daemonNumber(option, takeValue(), 65535));
+        else if (option == "--device")
+            dir = takeValue();
+        else if (option == "--serial")
+            config.serial = takeValue();
+        else if (option == "--features")
+            config.features = takeValue();
+        else if (option == "--max-payload")
+            config.maxPayload = uint32_t(daemonNumber(option, takeValue(), 1u << 24));
+        else if (option == "--delay-ms")
+            config.delayMs = unsigned(daemonNumber(option, takeValue(), 60000));
+        else if (option == "--vanish")
+            config.vanish = true;
+        else if (option == "--rule")
+            rest.insert(rest.end(), {"--fault", takeValue()});
+        else if (option == "--port" || option == "--once")
+            daemonUsage(option + " has no meaning with --daemon");
         else {
             rest.push_back(argv[i]);
             if (inlineValue || i + 1 >= argc || option == "--help") continue;
@@ -112,7 +123,8 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
     }
     if (dir.empty()) daemonUsage("--daemon needs --device DIR");
     if (config.maxPayload < kMinMaxPayload) daemonUsage("--max-payload is at least 256");
-    rest.insert(rest.end(), {"--device", (config.serial.empty() ? "device" : config.serial) + "=" + dir});
+    rest.insert(rest.end(),
+                {"--device", (config.serial.empty() ? "device" : config.serial) + "=" + dir});
     std::vector<char*> pointers;
     for (std::string& word : rest) pointers.push_back(word.data());
     config.sync = parseCommandLine(int(pointers.size()), pointers.data());
@@ -153,10 +165,10 @@ struct Worker {
 
 struct Stream {
     uint32_t remoteId = 0;
-    int fd = -1;                    // the loop's end of the socket pair
-    bool open = false;              // the worker accepted the OPEN
-    bool waitingOkay = false;       // a WRTE to the server not yet acknowledged
-    std::string toService;          // a WRTE from the server not yet handed to the worker
+    int fd = -1;               // the loop's end of the socket pair
+    bool open = false;         // the worker accepted the OPEN
+    bool waitingOkay = false;  // a WRTE to the server not yet acknowledged
+    std::string toService;     // a WRTE from the server not yet handed to the worker
     std::shared_ptr<Worker> worker;
 };
 
@@ -167,14 +179,14 @@ struct Outgoing {
 
 struct Link {
     int fd = -1;
-    bool online = false;            // CNXN answered
-    uint32_t maxData = 0;           // the smaller maxdata of the two CNXNs
-    std::string input;              // bytes from the server not yet a whole message
-    std::deque<Outgoing> queue;     // messages held for --delay-ms
-    std::string output;             // messages due, being written
+    bool online = false;         // CNXN answered
+    uint32_t maxData = 0;        // the smaller maxdata of the two CNXNs
+    std::string input;           // bytes from the server not yet a whole message
+    std::deque<Outgoing> queue;  // messages held for --delay-ms
+    std::string output;          // messages due, being written
     std::size_t outputDone = 0;
     std::map<uint32_t, Stream> streams;  // by our local id
-    uint64_t wrteIn = 0;            // WRTE messages from the server, and the largest
+    uint64_t wrteIn = 0;                 // WRTE messages from the server, and the largest
     uint64_t largestIn = 0;
     uint64_t wrteOut = 0;
     uint64_t largestOut = 0;
@@ -193,7 +205,8 @@ void setNonBlocking(int fd) {
 }
 
 void queueMessage(Daemon& daemon, Link& link, std::string bytes) {
-    link.queue.push_back({Clock::now() + std::chrono::milliseconds(daemon.config.delayMs), std::move(bytes)});
+    link.queue.push_back(
+        {Clock::now() + std::chrono::milliseconds(daemon.config.delayMs), std::move(bytes)});
 }
 
 // A worker: the same sync service as the server mode, on its end of the pair.
@@ -209,7 +222,8 @@ void serveStream(const Config& config, int fd, Worker& worker) {
         logRequest("sync:");
         if (StepPlan plan = beginStep(session, Step::Sync, "sync:"); plan.fail)
             throw SessionEnd{"OPEN refused: " + *plan.fail};
-        if (send(fd, &kAccepted, 1, MSG_NOSIGNAL) != 1) throw SessionEnd{"the stream closed at once"};
+        if (send(fd, &kAccepted, 1, MSG_NOSIGNAL) != 1)
+            throw SessionEnd{"the stream closed at once"};
         serveSync(session);
     } catch (const SessionEnd& end) {
         note("stream ended: " + end.reason);
@@ -242,7 +256,8 @@ void openStream(Daemon& daemon, Link& link, uint32_t remoteId, const std::string
     stream.fd = pair[0];
     stream.worker = std::make_shared<Worker>();
     Worker& worker = *stream.worker;
-    worker.thread = std::thread(serveStream, std::cref(daemon.config.sync), pair[1], std::ref(worker));
+    worker.thread =
+        std::thread(serveStream, std::cref(daemon.config.sync), pair[1], std::ref(worker));
     daemon.workers.push_back(stream.worker);
     link.streams.emplace(daemon.nextLocalId++, std::move(stream));
 }
@@ -255,9 +270,10 @@ void closeStream(Link& link, std::map<uint32_t, Stream>::iterator it) {
 
 void dropLink(Link& link, const std::string& why) {
     if (link.dead) return;
-    note("link closed (" + why + "): " + std::to_string(link.wrteIn) + " WRTE from the server, largest " +
-         std::to_string(link.largestIn) + " bytes; " + std::to_string(link.wrteOut) +
-         " WRTE to it, largest " + std::to_string(link.largestOut) + " bytes");
+    note("link closed (" + why + "): " + std::to_string(link.wrteIn) +
+         " WRTE from the server, largest " + std::to_string(link.largestIn) + " bytes; " +
+         std::to_string(link.wrteOut) + " WRTE to it, largest " + std::to_string(link.largestOut) +
+         " bytes");
     while (!link.streams.empty()) closeStream(link, link.streams.begin());
     close(link.fd);
     link.dead = true;
@@ -296,7 +312,9 @@ void drainService(Daemon& daemon, Link& link, std::map<uint32_t, Stream>::iterat
     if (n > 0) {
         link.wrteOut++;
         link.largestOut = std::max<uint64_t>(link.largestOut, uint64_t(n));
-        queueMessage(daemon, link, message(kCommandWrte, it->first, stream.remoteId, buffer.substr(0, std::size_t(n))));
+        queueMessage(
+            daemon, link,
+            message(kCommandWrte, it->first, stream.remoteId, buffer.substr(0, std::size_t(n))));
         stream.waitingOkay = true;
         return;
     }
@@ -308,15 +326,18 @@ void drainService(Daemon& daemon, Link& link, std::map<uint32_t, Stream>::iterat
     closeStream(link, it);
 }
 
-void handleMessage(Daemon& daemon, Link& link, uint32_t command, uint32_t arg0, uint32_t arg1, std::string data) {
+void handleMessage(Daemon& daemon, Link& link, uint32_t command, uint32_t arg0, uint32_t arg1,
+                   std::string data) {
     if (command == kCommandCnxn) {
         while (!link.streams.empty()) closeStream(link, link.streams.begin());
         link.maxData = std::min({arg1, daemon.config.maxPayload, kDefaultMaxPayload});
         logRequest("CNXN");
-        std::string banner = "device:" + daemon.config.serial +
-                             ":ro.product.name=adbsim;ro.product.model=adbsim;ro.product.device=adbsim;features=" +
-                             daemon.config.features;
-        queueMessage(daemon, link, message(kCommandCnxn, kVersion, daemon.config.maxPayload, banner));
+        std::string banner =
+            "device:" + daemon.config.serial +
+            ":ro.product.name=adbsim;ro.product.model=adbsim;ro.product.device=adbsim;features=" +
+            daemon.config.features;
+        queueMessage(daemon, link,
+                     message(kCommandCnxn, kVersion, daemon.config.maxPayload, banner));
         link.online = true;
         return;
     }
@@ -345,7 +366,8 @@ void readFromServer(Daemon& daemon, Link& link) {
     ssize_t n = recv(link.fd, chunk.data(), chunk.size(), 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
     if (n <= 0) {
-        dropLink(link, n == 0 ? "the server closed it" : std::string("recv: ") + std::strerror(errno));
+        dropLink(link,
+                 n == 0 ? "the server closed it" : std::string("recv: ") + std::strerror(errno));
         return;
     }
     link.input.append(chunk.data(), std::size_t(n));
@@ -373,8 +395,8 @@ void writeToServer(Link& link) {
         link.queue.pop_front();
     }
     while (link.outputDone < link.output.size()) {
-        ssize_t n = send(link.fd, link.output.data() + link.outputDone, link.output.size() - link.outputDone,
-                         MSG_NOSIGNAL);
+        ssize_t n = send(link.fd, link.output.data() + link.outputDone,
+                         link.output.size() - link.outputDone, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         if (n <= 0) {
@@ -407,7 +429,8 @@ int pollTimeout(const Daemon& daemon) {
     Clock::time_point now = Clock::now();
     for (const auto& link : daemon.links) {
         if (link->queue.empty()) continue;
-        auto wait = std::chrono::ceil<std::chrono::milliseconds>(link->queue.front().due - now).count();
+        auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(link->queue.front().due - now).count();
         timeout = std::min<int>(timeout, int(std::max<decltype(wait)>(wait, 0)));
     }
     return timeout;
@@ -481,7 +504,8 @@ int runDaemon(int argc, char** argv) {
         note("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
         return 2;
     }
-    if (!daemon.config.sync.readyFile.empty() && !writeReadyFile(daemon.config.sync.readyFile, port)) {
+    if (!daemon.config.sync.readyFile.empty() &&
+        !writeReadyFile(daemon.config.sync.readyFile, port)) {
         note("cannot write " + daemon.config.sync.readyFile + ": " + std::strerror(errno));
         return 2;
     }

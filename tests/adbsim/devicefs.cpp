@@ -1,9 +1,9 @@
 // adbsim's device file systems: a device path names a file below the device's host
 // directory; entries are reported as lstat sees them (links as links).
-#include <algorithm>
-#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <algorithm>
+#include <cerrno>
 
 #include "adbsim.h"
 

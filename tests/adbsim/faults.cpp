@@ -25,32 +25,62 @@ StepPlan beginStep(Session& session, Step step, const std::string& path) {
         if (fault.occurrence != 0 && fault.occurrence != hit) continue;
         note("fault: " + fault.rule);
         switch (fault.action) {
-        case Action::Close: throw SessionEnd{"fault: " + fault.rule};
-        case Action::CloseAfter: session.closeAt = session.bytesSent + fault.count; break;
-        case Action::Stall: pauseFor(session, fault.count, fault.forever); break;
-        case Action::Trickle: session.stepTrickleMs = unsigned(fault.count); break;
-        case Action::Id: session.nextId = fault.text; break;
-        case Action::Fail: plan.fail = fault.text; break;
+        case Action::Close:
+            throw SessionEnd{"fault: " + fault.rule};
+        case Action::CloseAfter:
+            session.closeAt = session.bytesSent + fault.count;
+            break;
+        case Action::Stall:
+            pauseFor(session, fault.count, fault.forever);
+            break;
+        case Action::Trickle:
+            session.stepTrickleMs = unsigned(fault.count);
+            break;
+        case Action::Id:
+            session.nextId = fault.text;
+            break;
+        case Action::Fail:
+            plan.fail = fault.text;
+            break;
         case Action::FailAfter:
             plan.fail = fault.text;
             plan.failAfter = fault.count;
             break;
-        case Action::Raw: plan.raw = fault.text; break;
-        case Action::Reply: plan.statReply = DentRecord{fault.mode, fault.size, fault.time, ""}; break;
+        case Action::Raw:
+            plan.raw = fault.text;
+            break;
+        case Action::Reply:
+            plan.statReply = DentRecord{fault.mode, fault.size, fault.time, ""};
+            break;
         case Action::Dent:
             plan.dents.push_back(DentRecord{fault.mode, fault.size, fault.time, fault.text});
             break;
-        case Action::DiscardData: plan.discardData = true; break;
-        case Action::Size: plan.size = fault.count; break;
-        case Action::DataLength: plan.dataLength = uint32_t(fault.count); break;
-        case Action::DataAfterDone: plan.dataAfterDone = fault.count; break;
-        case Action::DoneText: plan.doneText = fault.text; break;
-        case Action::OkayText: plan.okayText = fault.text; break;
-        case Action::Chunk: plan.chunk = fault.count; break;
+        case Action::DiscardData:
+            plan.discardData = true;
+            break;
+        case Action::Size:
+            plan.size = fault.count;
+            break;
+        case Action::DataLength:
+            plan.dataLength = uint32_t(fault.count);
+            break;
+        case Action::DataAfterDone:
+            plan.dataAfterDone = fault.count;
+            break;
+        case Action::DoneText:
+            plan.doneText = fault.text;
+            break;
+        case Action::OkayText:
+            plan.okayText = fault.text;
+            break;
+        case Action::Chunk:
+            plan.chunk = fault.count;
+            break;
         case Action::DentError:
             plan.dents.push_back(DentRecord{0, 0, 0, fault.text, uint32_t(fault.count)});
             break;
-        case Action::Count: break;
+        case Action::Count:
+            break;
         }
     }
     return plan;

@@ -1,9 +1,9 @@
 // adbsim's host services: one connection from accept to close, its host: requests
 // (a four-hex-digit length and a service name) and the switch into sync mode.
-#include <cstdio>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include "adbsim.h"
 
@@ -17,9 +17,9 @@ constexpr const char* kFeaturesV2 =
 constexpr const char* kFeaturesV1 = "shell_v2,cmd";
 constexpr const char* kSerialFeaturesPrefix = "host-serial:";
 constexpr const char* kFeaturesSuffix = ":features";
-constexpr int kLingerMs = 2000;                 // how long a closing connection is drained
-constexpr std::size_t kDrainBuffer = 65536;     // bytes per read while draining
-constexpr int kDrainPollMs = 100;               // how often the drain looks at the stop flag
+constexpr int kLingerMs = 2000;              // how long a closing connection is drained
+constexpr std::size_t kDrainBuffer = 65536;  // bytes per read while draining
+constexpr int kDrainPollMs = 100;            // how often the drain looks at the stop flag
 
 enum class HostResult { Continue, EnterSync, Close };
 
@@ -45,12 +45,16 @@ void sendHostFail(Session& session, const std::string& text) {
 }
 
 // Picks the device of a transport request, or returns the FAIL text.
-const Device* chooseDevice(const Config& config, const std::string& service, std::string& failText) {
+const Device* chooseDevice(const Config& config, const std::string& service,
+                           std::string& failText) {
     const Device* found = nullptr;
     if (service == "host:transport-any") {
-        if (config.devices.empty()) failText = "no devices/emulators found";
-        else if (config.devices.size() > 1) failText = "more than one device/emulator";
-        else found = &config.devices[0];
+        if (config.devices.empty())
+            failText = "no devices/emulators found";
+        else if (config.devices.size() > 1)
+            failText = "more than one device/emulator";
+        else
+            found = &config.devices[0];
     } else if (service == "host:transport-local" || service == "host:transport-usb") {
         bool wantLocal = service == "host:transport-local";
         int count = 0;
@@ -129,12 +133,13 @@ HostResult serveHostRequest(Session& session, const std::string& service) {
         return HostResult::Close;
     }
     bool knownTransport = service == "host:transport-any" || service == "host:transport-local" ||
-                          service == "host:transport-usb" || service.rfind("host:transport:", 0) == 0;
+                          service == "host:transport-usb" ||
+                          service.rfind("host:transport:", 0) == 0;
     // A device service without a transport goes to the one device, like the real server.
     if (knownTransport || (sync && !session.device)) {
         std::string failText;
-        const Device* device = chooseDevice(*session.config, knownTransport ? service : "host:transport-any",
-                                            failText);
+        const Device* device = chooseDevice(
+            *session.config, knownTransport ? service : "host:transport-any", failText);
         if (!device) {
             sendHostFail(session, failText);
             return HostResult::Close;
@@ -170,9 +175,13 @@ void serveHostRequests(Session& session) {
         receiveExact(session, service.data(), length);
         logRequest(printable(service));
         switch (serveHostRequest(session, service)) {
-        case HostResult::Continue: break;
-        case HostResult::EnterSync: serveSync(session); return;
-        case HostResult::Close: return;
+        case HostResult::Continue:
+            break;
+        case HostResult::EnterSync:
+            serveSync(session);
+            return;
+        case HostResult::Close:
+            return;
         }
     }
 }

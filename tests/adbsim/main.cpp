@@ -1,15 +1,15 @@
 // adbsim's entry: listens on the loopback address and serves one connection after
 // another until SIGTERM or SIGINT (or, with --once, until the first one ends).
 #include <arpa/inet.h>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include "adbsim.h"
 
@@ -46,7 +46,8 @@ int listenOn(unsigned& port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, kListenBacklog) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, kListenBacklog) != 0) {
         close(fd);
         return -1;
     }
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
     bool printPort = config.port == 0;
     int listener = listenOn(config.port);
     if (listener < 0) {
-        note("cannot listen on 127.0.0.1:" + std::to_string(config.port) + ": " + std::strerror(errno));
+        note("cannot listen on 127.0.0.1:" + std::to_string(config.port) + ": " +
+             std::strerror(errno));
         return 2;
     }
     if (printPort) {

@@ -4,12 +4,12 @@
 // Words are split at blanks; double quotes group blanks into a word; backslash
 // escapes (\n \t \r \0 \s \\ \" \xHH, and \{N} repeating the byte before) are
 // decoded in texts, ids, names and paths.
+#include <sys/stat.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "adbsim.h"
 
@@ -40,8 +40,9 @@ constexpr unsigned bit(Step step) {
     return 1u << unsigned(step);
 }
 constexpr unsigned kEveryStep = (1u << unsigned(Step::Count)) - 1 - bit(Step::Any);
-constexpr unsigned kWithPath = bit(Step::Transport) | bit(Step::Features) | bit(Step::Stat) | bit(Step::List) | bit(Step::Send) |
-                               bit(Step::Data) | bit(Step::Done) | bit(Step::Recv);
+constexpr unsigned kWithPath = bit(Step::Transport) | bit(Step::Features) | bit(Step::Stat) |
+                               bit(Step::List) | bit(Step::Send) | bit(Step::Data) |
+                               bit(Step::Done) | bit(Step::Recv);
 
 // One row per action. Argument letters: t text, n count, s seconds or "forever",
 // i four-byte record id, m mode (32-bit), z size, h time (64-bit; v1 records carry
@@ -52,26 +53,28 @@ struct ActionRow {
     unsigned steps;  // where the action may be used
 };
 const ActionRow kActions[] = {
-    {"fail", "t", bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Send) | bit(Step::Data) |
-                      bit(Step::Done) | bit(Step::Recv)},                               // Action::Fail
-    {"fail-after", "nt", bit(Step::Recv)},                                              // Action::FailAfter
-    {"close", "", kEveryStep},                                                          // Action::Close
-    {"close-after", "n", kEveryStep | bit(Step::Any)},                                  // Action::CloseAfter
-    {"stall", "s", kEveryStep},                                                         // Action::Stall
-    {"id", "i", bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Stat) | bit(Step::List) |
-                    bit(Step::Send) | bit(Step::Done) | bit(Step::Recv)},               // Action::Id
-    {"raw", "t", kEveryStep & ~(bit(Step::Connect) | bit(Step::Quit))},                 // Action::Raw
-    {"reply", "mzh", bit(Step::Stat)},                                                  // Action::Reply
-    {"dent", "mzht", bit(Step::List)},                                                  // Action::Dent
-    {"trickle", "n", kEveryStep | bit(Step::Any)},                                      // Action::Trickle
-    {"discard-data", "", bit(Step::Send)},                                              // Action::DiscardData
-    {"size", "n", bit(Step::Recv)},                                                     // Action::Size
-    {"data-length", "n", bit(Step::Recv)},                                              // Action::DataLength
-    {"data-after-done", "n", bit(Step::Recv)},                                          // Action::DataAfterDone
-    {"done-text", "t", bit(Step::Recv)},                                                // Action::DoneText
-    {"okay-text", "t", bit(Step::Send) | bit(Step::Done)},                              // Action::OkayText
-    {"chunk", "n", bit(Step::Recv)},                                                    // Action::Chunk
-    {"dent-error", "nt", bit(Step::List)},                                              // Action::DentError
+    {"fail", "t",
+     bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Send) |
+         bit(Step::Data) | bit(Step::Done) | bit(Step::Recv)},  // Action::Fail
+    {"fail-after", "nt", bit(Step::Recv)},                      // Action::FailAfter
+    {"close", "", kEveryStep},                                  // Action::Close
+    {"close-after", "n", kEveryStep | bit(Step::Any)},          // Action::CloseAfter
+    {"stall", "s", kEveryStep},                                 // Action::Stall
+    {"id", "i",
+     bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Stat) |
+         bit(Step::List) | bit(Step::Send) | bit(Step::Done) | bit(Step::Recv)},  // Action::Id
+    {"raw", "t", kEveryStep & ~(bit(Step::Connect) | bit(Step::Quit))},           // Action::Raw
+    {"reply", "mzh", bit(Step::Stat)},                                            // Action::Reply
+    {"dent", "mzht", bit(Step::List)},                                            // Action::Dent
+    {"trickle", "n", kEveryStep | bit(Step::Any)},                                // Action::Trickle
+    {"discard-data", "", bit(Step::Send)},                  // Action::DiscardData
+    {"size", "n", bit(Step::Recv)},                         // Action::Size
+    {"data-length", "n", bit(Step::Recv)},                  // Action::DataLength
+    {"data-after-done", "n", bit(Step::Recv)},              // Action::DataAfterDone
+    {"done-text", "t", bit(Step::Recv)},                    // Action::DoneText
+    {"okay-text", "t", bit(Step::Send) | bit(Step::Done)},  // Action::OkayText
+    {"chunk", "n", bit(Step::Recv)},                        // Action::Chunk
+    {"dent-error", "nt", bit(Step::List)},                  // Action::DentError
 };
 static_assert(sizeof kActions / sizeof kActions[0] == std::size_t(Action::Count));
 
@@ -101,13 +104,25 @@ std::string decodeEscapes(const std::string& word) {
         }
         if (++i >= word.size()) throw SpecError{"a '\\' ends the word"};
         switch (char e = word[i]) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '0': out += '\0'; break;
-        case 's': out += ' '; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '0':
+            out += '\0';
+            break;
+        case 's':
+            out += ' ';
+            break;
         case '\\':
-        case '"': out += e; break;
+        case '"':
+            out += e;
+            break;
         case 'x': {
             int high = i + 1 < word.size() ? hexDigit(word[i + 1]) : -1;
             int low = i + 2 < word.size() ? hexDigit(word[i + 2]) : -1;
@@ -118,18 +133,21 @@ std::string decodeEscapes(const std::string& word) {
         }
         case '{': {
             std::size_t close = word.find('}', i);
-            if (close == std::string::npos || out.empty()) throw SpecError{"\\{N} needs a byte before it and a '}'"};
+            if (close == std::string::npos || out.empty())
+                throw SpecError{"\\{N} needs a byte before it and a '}'"};
             std::string digits = word.substr(i + 1, close - i - 1);
             char* end = nullptr;
             unsigned long n = std::strtoul(digits.c_str(), &end, 10);
-            if (digits.empty() || *end || n > kMaxRepeat) throw SpecError{"bad repeat count in \\{" + digits + "}"};
+            if (digits.empty() || *end || n > kMaxRepeat)
+                throw SpecError{"bad repeat count in \\{" + digits + "}"};
             char last = out.back();
             out.pop_back();
             out.append(n, last);
             i = close;
             break;
         }
-        default: throw SpecError{std::string("unknown escape \\") + e};
+        default:
+            throw SpecError{std::string("unknown escape \\") + e};
         }
     }
     return out;
@@ -176,7 +194,8 @@ uint64_t parseNumber(const std::string& word, uint64_t max) {
 uint64_t parseMilliseconds(const std::string& word) {
     char* end = nullptr;
     double seconds = std::strtod(word.c_str(), &end);
-    if (word.empty() || *end || !(seconds >= 0) || seconds > 1e9) throw SpecError{"not a time in seconds: " + word};
+    if (word.empty() || *end || !(seconds >= 0) || seconds > 1e9)
+        throw SpecError{"not a time in seconds: " + word};
     return uint64_t(std::llround(seconds * 1000));
 }
 
@@ -190,7 +209,8 @@ void parseWhere(const std::string& word, Fault& fault) {
     std::string rest = cut == std::string::npos ? "" : word.substr(cut);
     if (!rest.empty() && rest[0] == '#') {
         std::size_t end = rest.find('=');
-        fault.occurrence = unsigned(parseNumber(rest.substr(1, end == std::string::npos ? end : end - 1), UINT32_MAX));
+        fault.occurrence = unsigned(
+            parseNumber(rest.substr(1, end == std::string::npos ? end : end - 1), UINT32_MAX));
         if (fault.occurrence == 0) throw SpecError{"occurrences count from 1"};
         rest = end == std::string::npos ? "" : rest.substr(end);
     }
@@ -215,37 +235,57 @@ Fault parseFault(const std::string& rule) {
     if (row == std::size_t(Action::Count)) throw SpecError{"unknown action '" + words[1] + "'"};
     fault.action = Action(row);
     if (!(kActions[row].steps & bit(fault.step)))
-        throw SpecError{"action '" + words[1] + "' does not apply to step '" + kStepNames[std::size_t(fault.step)] + "'"};
+        throw SpecError{"action '" + words[1] + "' does not apply to step '" +
+                        kStepNames[std::size_t(fault.step)] + "'"};
     std::string letters = kActions[row].arguments;
     if (words.size() != letters.size() + 2)
-        throw SpecError{"action '" + words[1] + "' takes " + std::to_string(letters.size()) + " argument(s)"};
+        throw SpecError{"action '" + words[1] + "' takes " + std::to_string(letters.size()) +
+                        " argument(s)"};
     for (std::size_t i = 0; i < letters.size(); i++) {
         const std::string& word = words[i + 2];
         switch (letters[i]) {
-        case 't': fault.text = decodeEscapes(word); break;
-        case 'n': fault.count = parseNumber(word, UINT64_MAX); break;
-        case 'm': fault.mode = uint32_t(parseNumber(word, UINT32_MAX)); break;
-        case 'z': fault.size = parseNumber(word, UINT64_MAX); break;
-        case 'h': fault.time = parseNumber(word, UINT64_MAX); break;
+        case 't':
+            fault.text = decodeEscapes(word);
+            break;
+        case 'n':
+            fault.count = parseNumber(word, UINT64_MAX);
+            break;
+        case 'm':
+            fault.mode = uint32_t(parseNumber(word, UINT32_MAX));
+            break;
+        case 'z':
+            fault.size = parseNumber(word, UINT64_MAX);
+            break;
+        case 'h':
+            fault.time = parseNumber(word, UINT64_MAX);
+            break;
         case 's':
-            if (word == "forever") fault.forever = true;
-            else fault.count = parseMilliseconds(word);
+            if (word == "forever")
+                fault.forever = true;
+            else
+                fault.count = parseMilliseconds(word);
             break;
         case 'i':
             fault.text = decodeEscapes(word);
-            if (fault.text.size() != kIdSize) throw SpecError{"a record id has four bytes: " + word};
+            if (fault.text.size() != kIdSize)
+                throw SpecError{"a record id has four bytes: " + word};
             break;
         }
     }
-    bool hostStep = fault.step == Step::Transport || fault.step == Step::Features || fault.step == Step::Sync;
+    bool hostStep =
+        fault.step == Step::Transport || fault.step == Step::Features || fault.step == Step::Sync;
     if (hostStep && fault.action == Action::Fail && fault.text.size() > kMaxHostText)
         throw SpecError{"a host FAIL text has at most 65535 bytes"};
-    if (fault.action == Action::DentError && fault.count > UINT32_MAX) throw SpecError{"an errno is 32-bit"};
-    if (fault.action == Action::DataLength && fault.count > UINT32_MAX) throw SpecError{"data-length is 32-bit"};
+    if (fault.action == Action::DentError && fault.count > UINT32_MAX)
+        throw SpecError{"an errno is 32-bit"};
+    if (fault.action == Action::DataLength && fault.count > UINT32_MAX)
+        throw SpecError{"data-length is 32-bit"};
     if (fault.action == Action::DataAfterDone && fault.count > kMaxSyncData * 16)
         throw SpecError{"data-after-done is at most 1048576 bytes"};
-    if (fault.action == Action::Chunk && fault.count == 0) throw SpecError{"a chunk has at least one byte"};
-    if (fault.action == Action::Trickle && fault.count > UINT32_MAX) throw SpecError{"trickle is in milliseconds"};
+    if (fault.action == Action::Chunk && fault.count == 0)
+        throw SpecError{"a chunk has at least one byte"};
+    if (fault.action == Action::Trickle && fault.count > UINT32_MAX)
+        throw SpecError{"trickle is in milliseconds"};
     return fault;
 }
 
@@ -317,7 +357,8 @@ Config parseCommandLine(int argc, char** argv) {
         std::string option = argv[i];
         std::string value;
         bool inlineValue = false;
-        if (std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (std::size_t equals = option.find('=');
+            option.rfind("--", 0) == 0 && equals != std::string::npos) {
             value = option.substr(equals + 1);
             option = option.substr(0, equals);
             inlineValue = true;
@@ -356,10 +397,14 @@ Config parseCommandLine(int argc, char** argv) {
                 config.delayMs = unsigned(parseNumber(takeValue(), 60000));
             } else if (option == "--list-order") {
                 std::string order = takeValue();
-                if (order == "sorted") config.listOrder = ListOrder::Sorted;
-                else if (order == "reverse") config.listOrder = ListOrder::Reverse;
-                else if (order == "native") config.listOrder = ListOrder::Native;
-                else usageError("--list-order is sorted, reverse or native");
+                if (order == "sorted")
+                    config.listOrder = ListOrder::Sorted;
+                else if (order == "reverse")
+                    config.listOrder = ListOrder::Reverse;
+                else if (order == "native")
+                    config.listOrder = ListOrder::Native;
+                else
+                    usageError("--list-order is sorted, reverse or native");
             } else {
                 usageError("unknown option " + option);
             }

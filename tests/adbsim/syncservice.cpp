@@ -1,13 +1,13 @@
 // adbsim's file sync service, as a device's adbd answers it: STAT, LIST, SEND with
 // its DATA and DONE records, RECV and QUIT, the v2 records STA2, LST2 and LIS2 when
 // the device offers them, with the faults of each step.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "adbsim.h"
 
@@ -174,7 +174,8 @@ void serveSend(Session& session, const std::string& payload) {
         struct stat st;
         if (stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
             failSend(session, "couldn't create file: " + errnoText(EISDIR));
-        if (int e = makeParentDirs(hostPath)) failSend(session, "couldn't create file: " + errnoText(e));
+        if (int e = makeParentDirs(hostPath))
+            failSend(session, "couldn't create file: " + errnoText(e));
         std::string pattern = hostPath + ".adbsim-XXXXXX";
         temp.fd = mkstemp(pattern.data());
         if (temp.fd < 0) failSend(session, "couldn't create file: " + errnoText(errno));
@@ -205,7 +206,8 @@ void serveSend(Session& session, const std::string& payload) {
             }
             if (dataPlan.fail) failSend(session, *dataPlan.fail);
             if (!discard) {
-                if (int e = writeFully(temp.fd, data, length)) failSend(session, "write failed: " + errnoText(e));
+                if (int e = writeFully(temp.fd, data, length))
+                    failSend(session, "write failed: " + errnoText(e));
             }
             continue;
         }
@@ -214,7 +216,8 @@ void serveSend(Session& session, const std::string& payload) {
             sendSyncFail(session, "invalid data message");
             throw SessionEnd{"unknown record in a SEND"};
         }
-        logRequest("DONE " + std::to_string(length) + (discard ? " bytes=" + std::to_string(total) : ""));
+        logRequest("DONE " + std::to_string(length) +
+                   (discard ? " bytes=" + std::to_string(total) : ""));
         StepPlan donePlan = beginStep(session, Step::Done, path);
         if (donePlan.okayText) okayText = donePlan.okayText;
         if (donePlan.raw) {
@@ -264,9 +267,12 @@ void serveRecv(Session& session, const std::string& path) {
     int error = 0;
     struct stat st;
     file.fd = open(hostPath.c_str(), O_RDONLY);
-    if (file.fd < 0) error = errno;
-    else if (fstat(file.fd, &st) != 0) error = errno;
-    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    if (file.fd < 0)
+        error = errno;
+    else if (fstat(file.fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
     if (error) {
         sendSyncFail(session, errnoText(error));
         throw SessionEnd{"RECV failed"};
@@ -334,8 +340,10 @@ void serveSync(Session& session) {
             serveStat(session, id, payload);
         else if (id == "LIST" || id == "LIS2")
             serveList(session, id, payload);
-        else if (id == "SEND") serveSend(session, payload);
-        else if (id == "RECV") serveRecv(session, payload);
+        else if (id == "SEND")
+            serveSend(session, payload);
+        else if (id == "RECV")
+            serveRecv(session, payload);
         else {
             beginStep(session, Step::Quit, "");
             return;

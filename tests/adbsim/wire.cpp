@@ -1,10 +1,10 @@
 // adbsim's socket I/O: exact reads that give up when the peer leaves or a stop is
 // requested, and writes that carry out the reply faults (close-after, trickle, id).
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "adbsim.h"
 
@@ -106,7 +106,8 @@ void pauseFor(Session& session, uint64_t milliseconds, bool forever) {
         if (n == 0) throw SessionEnd{"peer closed the connection"};
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             throw SessionEnd{std::string("recv: ") + std::strerror(errno)};
-        uint64_t slice = forever ? kPollSliceMs : std::min<uint64_t>(kPollSliceMs, milliseconds - slept);
+        uint64_t slice =
+            forever ? kPollSliceMs : std::min<uint64_t>(kPollSliceMs, milliseconds - slept);
         usleep(useconds_t(slice * 1000));
         slept += slice;
     }

@@ -12,10 +12,10 @@
 #include "adb/connection.h"
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
+#include "raised_code.h"
 #include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "raised_code.h"
 
 namespace {
 
@@ -83,11 +83,13 @@ TEST_F(AdbSim, QueriesOverOneDevice) {
     EXPECT_EQ(missing->mode, 0u);
 
     FileNode* empty = directory(u"empty");
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, empty));
+    EXPECT_TRUE(
+        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, empty));
     EXPECT_EQ(empty->firstChild, nullptr);
 
     FileNode* mixed = directory(u"mixed");
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
+    EXPECT_TRUE(
+        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
     FileNode* a = mixed->firstChild;
     FileNode* b = a->nextSibling;
@@ -99,7 +101,8 @@ TEST_F(AdbSim, QueriesOverOneDevice) {
     EXPECT_EQ(zero->mtime, 0u);
 
     EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, mixed));
-    EXPECT_TRUE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, directory(u"marked")));
+    EXPECT_TRUE(
+        deviceHasMarker(&context.get()->conn, context.get()->androidRoot, directory(u"marked")));
     EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, nullptr));
     syncQuit(&context.get()->conn);
 }
@@ -108,22 +111,26 @@ TEST_F(AdbSim, InjectedNamesAreSkipped) {
     enterSync();
     FileNode* mixed = directory(u"mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
+    EXPECT_TRUE(
+        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
     std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
-    EXPECT_NE(messages.find("Skipped device entry \"a/b\" in \"/sdcard/mixed\""),
-              std::string::npos) << messages;
-    EXPECT_NE(messages.find("Skipped device entry \"\" in \"/sdcard/mixed\""),
-              std::string::npos) << messages;
+    EXPECT_NE(messages.find("Skipped device entry \"a/b\" in \"/sdcard/mixed\""), std::string::npos)
+        << messages;
+    EXPECT_NE(messages.find("Skipped device entry \"\" in \"/sdcard/mixed\""), std::string::npos)
+        << messages;
     EXPECT_NE(messages.find(std::string(255, 'n') + "\" in \"/sdcard/mixed\": name longer"),
-              std::string::npos) << messages;
+              std::string::npos)
+        << messages;
     // Nothing of the listing is left: the next request reads its own reply.
     EXPECT_EQ(adbBytesAvailable(conn), 0u);
     EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, directory(u"empty")));
     syncQuit(&context.get()->conn);
 }
 
-TEST_F(AdbSim, NoDevice) { expectFail("no devices/emulators found"); }
+TEST_F(AdbSim, NoDevice) {
+    expectFail("no devices/emulators found");
+}
 
 TEST_F(AdbSim, UnknownSerial) {
     std::strcpy(conn->serial, "nosuch");
@@ -140,11 +147,15 @@ TEST_F(AdbSim, LongFailTextKeepsItsFirst1023Bytes) {
     expectFail((std::string(1022, 'a') + "b").c_str());
 }
 
-TEST_F(AdbSim, ControlCharactersInAFailText) { expectFail("bad ?[31mred?[0m?tab?line"); }
+TEST_F(AdbSim, ControlCharactersInAFailText) {
+    expectFail("bad ?[31mred?[0m?tab?line");
+}
 
 TEST_F(AdbSim, ClosedInTheMiddleOfAReply) {
     enterSync();
-    EXPECT_EQ(raisedCode([&] { syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop); }),
+    EXPECT_EQ(raisedCode([&] {
+                  syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop);
+              }),
               static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
 }
 

@@ -12,10 +12,10 @@
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
 #include "adb_peer.h"
+#include "raised_code.h"
 #include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "raised_code.h"
 
 namespace {
 
@@ -53,20 +53,27 @@ constexpr uint64_t kUnset = 0x1234;
 // ---------------------------------------------------------------------------
 
 TEST(AdbHex, DigitsAndFourDigitLengths) {
-    struct Row { int c; int value; };
-    const Row digits[] = {{'0', 0}, {'9', 9}, {'a', 10}, {'f', 15}, {'A', 10}, {'F', 15},
-                          {'g', -1}, {'G', -1}, {' ', -1}, {'/', -1}, {':', -1},
-                          {0x100 + '7', 7}, {-1, -1}};
+    struct Row {
+        int c;
+        int value;
+    };
+    const Row digits[] = {{'0', 0},  {'9', 9},         {'a', 10}, {'f', 15}, {'A', 10},
+                          {'F', 15}, {'g', -1},        {'G', -1}, {' ', -1}, {'/', -1},
+                          {':', -1}, {0x100 + '7', 7}, {-1, -1}};
     for (const Row& row : digits) EXPECT_EQ(hexDigitValue(row.c), row.value) << row.c;
 
-    struct Text { const char* text; bool ok; uint32_t value; };
-    const Text lengths[] = {{"0000", true, 0}, {"000a", true, 10}, {"000A", true, 10},
-                            {"07D0", true, 2000}, {"ffFF", true, 0xFFFF},
-                            {"12G4", false, 0}, {"-001", false, 0}, {"00 1", false, 0}};
+    struct Text {
+        const char* text;
+        bool ok;
+        uint32_t value;
+    };
+    const Text lengths[] = {{"0000", true, 0},    {"000a", true, 10},     {"000A", true, 10},
+                            {"07D0", true, 2000}, {"ffFF", true, 0xFFFF}, {"12G4", false, 0},
+                            {"-001", false, 0},   {"00 1", false, 0}};
     for (const Text& row : lengths) {
         uint32_t value = 77;
         EXPECT_EQ(parseHex4(row.text, &value), row.ok) << row.text;
-        EXPECT_EQ(value, row.ok ? row.value : 77u) << row.text;   // untouched on failure
+        EXPECT_EQ(value, row.ok ? row.value : 77u) << row.text;  // untouched on failure
     }
     // Exactly four characters are read: what follows them does not matter.
     uint32_t value = 0;
@@ -93,14 +100,19 @@ TEST(AdbFeatures, OnlyWholeNamesCount) {
 }
 
 TEST(AdbText, ControlCharactersBecomeQuestionMarks) {
-    struct Row { std::string in; std::string out; };
+    struct Row {
+        std::string in;
+        std::string out;
+    };
     const Row rows[] = {
         {"device 'x' not found", "device 'x' not found"},
         {"tab\tgone", "tab?gone"},
         {"a\x1b[2Jb", "a?[2Jb"},
         {"line\r\nend", "line??end"},
         {"del\x7f", "del?"},
-        {"c1 \xc2\x9b" "31m", "c1 ?31m"},           // CSI written in UTF-8
+        {"c1 \xc2\x9b"
+         "31m",
+         "c1 ?31m"},                                       // CSI written in UTF-8
         {"caf\xc3\xa9 \xc2\xa0", "caf\xc3\xa9 \xc2\xa0"},  // printable UTF-8 kept
         {std::string("nul\0in", 6), "nul?in"},
     };
@@ -139,7 +151,10 @@ struct Offline {
 TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     Offline offline;
     SyncContext* context = offline.context.get();
-    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(deviceHasMarker(&context->conn, context->androidRoot, nullptr)); }), 0u);
+    EXPECT_EQ(raisedCode([&] {
+                  EXPECT_FALSE(deviceHasMarker(&context->conn, context->androidRoot, nullptr));
+              }),
+              0u);
 
     // A device path longer than 1023 bytes is never sent cut.
     for (size_t i = 0; i < 1000; ++i) context->androidRoot[i] = u'r';
@@ -150,12 +165,18 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     node.parent = &context->androidTop;
     node.name = longName.data();
     node.mode = kUnset;
-    EXPECT_EQ(raisedCode([&] { EXPECT_FALSE(syncStat(&context->conn, context->androidRoot, &node)); }), 0u);
+    EXPECT_EQ(
+        raisedCode([&] { EXPECT_FALSE(syncStat(&context->conn, context->androidRoot, &node)); }),
+        0u);
     EXPECT_EQ(node.mode, kUnset);
 
     node.mode = kModeDirectory;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(raisedCode([&] { EXPECT_TRUE(syncList(&context->conn, &context->heap, context->androidRoot, &node)); }), 0u);
+    EXPECT_EQ(
+        raisedCode([&] {
+            EXPECT_TRUE(syncList(&context->conn, &context->heap, context->androidRoot, &node));
+        }),
+        0u);
     std::string message = testing::internal::GetCapturedStderr();
     EXPECT_EQ(node.firstChild, nullptr);
     EXPECT_NE(message.find("path too long"), std::string::npos) << message;
@@ -163,8 +184,10 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     // A payload beyond the request buffer raises before anything is sent.
     std::string huge(kSyncPayloadBytes + 1, 'x');
     EXPECT_EQ(raisedCode([&] {
-        sendSyncRequest(&context->conn, "STAT", huge.data(), static_cast<uint32_t>(huge.size()));
-    }), static_cast<uint32_t>(ERR_ADB_SEND));
+                  sendSyncRequest(&context->conn, "STAT", huge.data(),
+                                  static_cast<uint32_t>(huge.size()));
+              }),
+              static_cast<uint32_t>(ERR_ADB_SEND));
 }
 
 // ---------------------------------------------------------------------------
@@ -184,7 +207,7 @@ protected:
         std::memcpy(context->androidRoot, u"/sdcard", sizeof u"/sdcard");
     }
     void TearDown() override {
-        adbRelease(conn);      // lets a peer that waits for the close finish
+        adbRelease(conn);  // lets a peer that waits for the close finish
         peerFinish(&peer);
         osFailCall(OS_NET_SEND, 0);
         osFailCall(OS_NET_RECEIVE, 0);
@@ -206,12 +229,14 @@ protected:
 };
 
 // Waits until the client closes (read returns nothing more).
-void awaitClose(PeerLink* link) { peerRead(link, 1); }
+void awaitClose(PeerLink* link) {
+    peerRead(link, 1);
+}
 
 TEST_F(AdbNet, ConnectIsRefusedWhenNothingListens) {
     EXPECT_FALSE(adbConnect(conn));
     adbRelease(conn);
-    adbRelease(conn);   // a second release closes nothing twice
+    adbRelease(conn);  // a second release closes nothing twice
     EXPECT_EQ(conn->net.socketHandle, 0);
 }
 
@@ -224,7 +249,7 @@ TEST_F(AdbNet, RequestsAreFramedWithFourHexDigits) {
         peerWrite(link, "OKAY");
         awaitClose(link);
     });
-    EXPECT_EQ(adbBytesAvailable(conn), 0u);   // idle: nothing pending, no wait
+    EXPECT_EQ(adbBytesAvailable(conn), 0u);  // idle: nothing pending, no wait
     sendHostRequest(conn, "host:transport-any");
     readHostStatus(conn);
     sendHostRequest(conn, "sync:");
@@ -236,10 +261,14 @@ TEST_F(AdbNet, RequestsAreFramedWithFourHexDigits) {
 }
 
 TEST_F(AdbNet, TransportChoice) {
-    struct Row { uint32_t localOnly; std::string serial; std::string request; };
+    struct Row {
+        uint32_t localOnly;
+        std::string serial;
+        std::string request;
+    };
     const std::string longSerial(255, 's');
     const Row rows[] = {
-        {1, "emulator-5554", "0014host:transport-local"},   // localOnly wins over a serial
+        {1, "emulator-5554", "0014host:transport-local"},  // localOnly wins over a serial
         {0, "emulator-5554", "001Chost:transport:emulator-5554"},
         {0, "", "0012host:transport-any"},
         {0, longSerial, "010Ehost:transport:" + longSerial},
@@ -262,7 +291,11 @@ TEST_F(AdbNet, TransportChoice) {
 }
 
 TEST_F(AdbNet, StatusReplies) {
-    struct Row { std::string reply; uint32_t code; std::string text; };
+    struct Row {
+        std::string reply;
+        uint32_t code;
+        std::string text;
+    };
     const std::string longText(2000, 'x');
     const Row rows[] = {
         {"OKAY", 0, ""},
@@ -316,7 +349,8 @@ TEST_F(AdbNet, StatOfAMissingPathLeavesTheNodeAlone) {
     EXPECT_EQ(node->size, kUnset);
     EXPECT_EQ(node->mtime, kUnset);
 
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, node));   // time 0 keeps the time it had
+    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot,
+                         node));  // time 0 keeps the time it had
     EXPECT_EQ(node->mode, kFileMode);
     EXPECT_EQ(node->size, 42u);
     EXPECT_EQ(node->mtime, kUnset);
@@ -341,7 +375,7 @@ TEST_F(AdbNet, MarkerTestAsksForTheMarkerAndNothingForANullDirectory) {
     EXPECT_TRUE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, child(u"DCIM")));
     adbRelease(conn);
     peerFinish(&peer);
-    EXPECT_EQ(first, quit);   // the null directory sent nothing
+    EXPECT_EQ(first, quit);  // the null directory sent nothing
     EXPECT_EQ(second, stat);
 }
 
@@ -350,12 +384,13 @@ TEST_F(AdbNet, ListOfAnEmptyDirectory) {
     const std::string expected = syncRequest("LIST", "/sdcard/Empty");
     serve([&](PeerLink* link) {
         request = peerRead(link, expected.size());
-        peerWrite(link, dent(kDirMode, 0, 5, ".") + dent(kDirMode, 0, 5, "..") +
-                            dent(0, 0, 0, "") + "DONE" + std::string(16, '\0'));
+        peerWrite(link, dent(kDirMode, 0, 5, ".") + dent(kDirMode, 0, 5, "..") + dent(0, 0, 0, "") +
+                            "DONE" + std::string(16, '\0'));
         awaitClose(link);
     });
     FileNode* directory = child(u"Empty");
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, directory));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
+                         directory));
     EXPECT_EQ(request, expected);
     EXPECT_EQ(directory->firstChild, nullptr);
 }
@@ -366,12 +401,12 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
     std::string listing =
         dent(kFileMode, 5, 1000, "b.txt") + dent(kDirMode, 4096, 2000, "a") +
         dent(0xA1FF, 0, 0, "link") + dent(0x11A4, 0, 0, "fifo") + dent(0xC1ED, 0, 0, "sock") +
-        dent(0x21A4, 0, 0, "tty") + dent(0x61A4, 0, 0, "disk") +
-        dent(kFileMode, 7, 0, "z0") + dent(kDirMode, 0, 0, "..") + dent(kDirMode, 0, 0, ".") +
+        dent(0x21A4, 0, 0, "tty") + dent(0x61A4, 0, 0, "disk") + dent(kFileMode, 7, 0, "z0") +
+        dent(kDirMode, 0, 0, "..") + dent(kDirMode, 0, 0, ".") +
         dent(kFileMode, 1, 1, "up/../../evil") + dent(kFileMode, 1, 1, "") +
         dent(kFileMode, 1, 1, longName) + dent(kFileMode, 1, 1, std::string("p\0q", 3)) +
         dent(kFileMode, 1, 1, "esc\x1b[2J") + dent(kFileMode, 1, 1, "c:d") +
-        dent(0xA1FF, 0, 0, longName) +   // a skipped type with a long name: silent
+        dent(0xA1FF, 0, 0, longName) +  // a skipped type with a long name: silent
         "DONE" + le32(0) + le32(0) + le32(0) + le32(3) + "xyz";
     std::string list, next;
     const std::string nextRequest = syncRequest("STAT", "/sdcard/next");
@@ -384,9 +419,10 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
     });
     FileNode* directory = child(u"Mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, directory));
+    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
+                         directory));
     std::string messages = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(adbBytesAvailable(conn), 0u);   // the whole reply was read, DONE's name too
+    EXPECT_EQ(adbBytesAvailable(conn), 0u);  // the whole reply was read, DONE's name too
 
     std::vector<std::string> names;
     for (FileNode* node = directory->firstChild; node != nullptr; node = node->nextSibling) {
@@ -408,7 +444,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
     EXPECT_EQ(b->mtime, 116444736000000000ull + 1000ull * 10000000ull);
     FileNode* last = b;
     while (last->nextSibling != nullptr) last = last->nextSibling;
-    EXPECT_EQ(last->mtime, 0u);   // DENT with time 0
+    EXPECT_EQ(last->mtime, 0u);  // DENT with time 0
     EXPECT_EQ(last->size, 7u);
 
     // One line per dropped name, naming the device directory and the entry.
@@ -422,7 +458,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
                            "\" in \"/sdcard/Mixed\": name longer than 255 bytes";
     EXPECT_NE(messages.find(longLine), std::string::npos) << messages;
     EXPECT_EQ(messages.find("link"), std::string::npos);
-    EXPECT_EQ(messages.find('\x1b'), std::string::npos);   // never raw to the console
+    EXPECT_EQ(messages.find('\x1b'), std::string::npos);  // never raw to the console
     if (windowsNames) {
         EXPECT_NE(messages.find("\"c:d\""), std::string::npos);
         EXPECT_NE(messages.find("\"esc?[2J\""), std::string::npos);
@@ -437,22 +473,29 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
 }
 
 TEST_F(AdbNet, UnexpectedIdsAndAClosedConnection) {
-    struct Row { std::string reply; bool list; uint32_t code; };
+    struct Row {
+        std::string reply;
+        bool list;
+        uint32_t code;
+    };
     const Row rows[] = {
         {"DENX" + std::string(16, '\0'), true, ERR_ADB_UNKNOWN_RESPONSE},
         {"FAIL" + le32(0), false, ERR_ADB_UNKNOWN_RESPONSE},
-        {"STAT" + le32(kFileMode) + "\x01", false, ERR_ADB_NO_RESPONSE},   // closes mid-record
+        {"STAT" + le32(kFileMode) + "\x01", false, ERR_ADB_NO_RESPONSE},  // closes mid-record
         {dent(kFileMode, 1, 1, "abc").substr(0, 22), true, ERR_ADB_NO_RESPONSE},
     };
     for (const Row& row : rows) {
         serve([&](PeerLink* link) {
             peerRead(link, syncRequest("STAT", "/sdcard/x").size());
-            peerWrite(link, row.reply);   // then the script ends: the peer closes
+            peerWrite(link, row.reply);  // then the script ends: the peer closes
         });
         FileNode* node = child(u"x");
         uint32_t code = raisedCode([&] {
-            if (row.list) syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, node);
-            else syncStat(&context.get()->conn, context.get()->androidRoot, node);
+            if (row.list)
+                syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
+                         node);
+            else
+                syncStat(&context.get()->conn, context.get()->androidRoot, node);
         });
         EXPECT_EQ(code, row.code) << row.reply.substr(0, 4);
         adbRelease(conn);
@@ -484,12 +527,13 @@ TEST_F(AdbNet, FailingCallsRaiseAndACountOfZeroTouchesNothing) {
 TEST_F(AdbNet, SlowSilentServerTimesOut) {
     serve([&](PeerLink* link) {
         peerRead(link, 9);
-        awaitClose(link);   // says nothing until the client gives up
+        awaitClose(link);  // says nothing until the client gives up
     });
     EXPECT_EQ(raisedCode([&] {
-        sendHostRequest(conn, "sync:");
-        readHostStatus(conn);
-    }), static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
+                  sendHostRequest(conn, "sync:");
+                  readHostStatus(conn);
+              }),
+              static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
 }
 
 TEST_F(AdbNet, SlowTricklingServerKeepsTheReceiveAlive) {
@@ -503,9 +547,10 @@ TEST_F(AdbNet, SlowTricklingServerKeepsTheReceiveAlive) {
         awaitClose(link);
     });
     EXPECT_EQ(raisedCode([&] {
-        sendHostRequest(conn, "sync:");
-        readHostStatus(conn);
-    }), 0u);
+                  sendHostRequest(conn, "sync:");
+                  readHostStatus(conn);
+              }),
+              0u);
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include <ws2tcpip.h>
 using PeerSocket = SOCKET;
 constexpr PeerSocket kNoPeerSocket = INVALID_SOCKET;
-static void closePeerSocket(PeerSocket s) { closesocket(s); }
+static void closePeerSocket(PeerSocket s) {
+    closesocket(s);
+}
 static void startSockets() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -26,17 +28,21 @@ constexpr int kPeerSendFlags = 0;
 #include <unistd.h>
 using PeerSocket = int;
 constexpr PeerSocket kNoPeerSocket = -1;
-static void closePeerSocket(PeerSocket s) { close(s); }
+static void closePeerSocket(PeerSocket s) {
+    close(s);
+}
 static void startSockets() {}
-constexpr int kPeerSendFlags = MSG_NOSIGNAL;   // a client that went away must not kill the test
+constexpr int kPeerSendFlags = MSG_NOSIGNAL;  // a client that went away must not kill the test
 #endif
 
 namespace {
 
 constexpr uint16_t kPeerPort = 5037;
-constexpr int kPeerReadLimitMs = 20000;   // longer than the client's own 15000 ms
+constexpr int kPeerReadLimitMs = 20000;  // longer than the client's own 15000 ms
 
-PeerSocket asSocket(intptr_t handle) { return static_cast<PeerSocket>(handle); }
+PeerSocket asSocket(intptr_t handle) {
+    return static_cast<PeerSocket>(handle);
+}
 
 void setReadLimit(PeerSocket s) {
 #ifdef _WIN32

@@ -10,7 +10,7 @@
 #include <thread>
 
 struct PeerLink {
-    intptr_t socket;          // the accepted connection
+    intptr_t socket;  // the accepted connection
 };
 
 struct TestPeer {

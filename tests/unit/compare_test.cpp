@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "support/encodings.h"
-#include "run/context.h"
-#include "support/heap.h"
 #include "run/compare.h"
+#include "run/context.h"
+#include "support/encodings.h"
+#include "support/heap.h"
 #include "tree/patterns.h"
 
 namespace {
@@ -25,7 +25,7 @@ constexpr int64_t kSigned = static_cast<int64_t>(kSecond);
 struct TimeRow {
     uint32_t rounding;
     bool oneHourSame;
-    int64_t hostDelta;    // host time minus device time, 100 ns units
+    int64_t hostDelta;  // host time minus device time, 100 ns units
     int expected;
 };
 
@@ -42,16 +42,16 @@ const TimeRow timeRows[] = {
     {4, true, 3600 * kSigned, 0},
     {4, true, -3600 * kSigned, 0},
     {4, true, 3601 * kSigned, 1},
-    {4, true, -3601 * kSigned, 0},        // the odd second rounds up: 3600 s apart
+    {4, true, -3601 * kSigned, 0},  // the odd second rounds up: 3600 s apart
     {4, true, -3602 * kSigned, -1},
-    {1, false, 4 * kSigned / 10, 0},      // 0.4 s rounds to the same second
-    {1, false, kSigned / 2, 1},           // half a second rounds up
-    {4, false, 9 * kSigned / 10, 0},      // 0.9 s: both land on the same even second
-    {4, false, kSigned, 1},               // 1.0 s: the next even second
-    {4, false, -kSigned, 0},              // 1.0 s earlier rounds up to the same second
-    {4, false, -11 * kSigned / 10, -1},   // 1.1 s earlier: the even second below
-    {4, true, 35995 * kSigned / 10, 0},   // 3599.5 s rounds to 3600 s apart
-    {1, true, 35994 * kSigned / 10, 1},   // 3599.4 s rounds to 3599 s apart
+    {1, false, 4 * kSigned / 10, 0},     // 0.4 s rounds to the same second
+    {1, false, kSigned / 2, 1},          // half a second rounds up
+    {4, false, 9 * kSigned / 10, 0},     // 0.9 s: both land on the same even second
+    {4, false, kSigned, 1},              // 1.0 s: the next even second
+    {4, false, -kSigned, 0},             // 1.0 s earlier rounds up to the same second
+    {4, false, -11 * kSigned / 10, -1},  // 1.1 s earlier: the even second below
+    {4, true, 35995 * kSigned / 10, 0},  // 3599.5 s rounds to 3600 s apart
+    {1, true, 35994 * kSigned / 10, 1},  // 3599.4 s rounds to 3599 s apart
 };
 
 TEST(CompareTimes, RoundingAndTheOneHourRule) {
@@ -116,7 +116,7 @@ protected:
 
 constexpr uint32_t kDir = kModeDirectory;
 constexpr uint32_t kFile = kModeFile;
-constexpr uint32_t kDeviceFile = 0x81A4;   // regular file with permission bits
+constexpr uint32_t kDeviceFile = 0x81A4;  // regular file with permission bits
 constexpr uint32_t kDeviceDir = 0x41ED;
 
 TEST_F(CompareTest, SetStatusCountsOncePerCallAndLinksPairs) {
@@ -149,35 +149,47 @@ TEST_F(CompareTest, MergeClassifiesEveryKindOfChild) {
     FileNode* dA = add(device(), u"a.txt", kDeviceFile, kBase, 7);
     FileNode* hB = add(host(), u"b", kDir);
     FileNode* dB = add(device(), u"b", kDeviceDir);
-    FileNode* hC = add(host(), u"c", kDir);           // host dir, device file
+    FileNode* hC = add(host(), u"c", kDir);  // host dir, device file
     FileNode* dC = add(device(), u"c", kDeviceFile);
-    FileNode* hD = add(host(), u"d", kFile);          // host file, device dir
+    FileNode* hD = add(host(), u"d", kFile);  // host file, device dir
     FileNode* dD = add(device(), u"d", kDeviceDir);
     FileNode* hE = add(host(), u"e.tmp", kFile);
     FileNode* dE = add(device(), u"e.tmp", kDeviceFile);
-    FileNode* dF = add(device(), u"f", kDeviceDir);   // device only
-    FileNode* hG = add(host(), u"g", kFile);          // host only
+    FileNode* dF = add(device(), u"f", kDeviceDir);  // device only
+    FileNode* hG = add(host(), u"g", kFile);         // host only
     FileNode* dH = add(device(), u"h.tmp", kDeviceFile);
     FileNode* hI = add(host(), u"i", kFile, kBase, 1);
     FileNode* dI = add(device(), u"i", kDeviceFile, kBase, 2);
     FileNode* hJ = add(host(), u"j", kFile, kBase);
     FileNode* dJ = add(device(), u"j", kDeviceFile, kBase + 3 * kSecond);
-    FileNode* hK = add(host(), u"k", kDir);           // host-only directory
+    FileNode* hK = add(host(), u"k", kDir);  // host-only directory
 
     classifyChildren(context.get(), host(), device());
 
-    struct Expect { FileNode* node; int status; int order; FileNode* partner; };
+    struct Expect {
+        FileNode* node;
+        int status;
+        int order;
+        FileNode* partner;
+    };
     const Expect rows[] = {
-        {hA, HostFileNewer, 0, dA}, {dA, HostFileNewer, 0, hA},
-        {hB, DirsMatch, 1, dB}, {dB, DirsMatch, 1, hB},
-        {hC, HostDirConflict, 2, dC}, {dC, HostDirConflict, 2, hC},
-        {hD, AndroidDirConflict, 3, dD}, {dD, AndroidDirConflict, 3, hD},
-        {hE, HostFileIgnored, 4, nullptr}, {dE, AndroidFileIgnored, 4, nullptr},
+        {hA, HostFileNewer, 0, dA},
+        {dA, HostFileNewer, 0, hA},
+        {hB, DirsMatch, 1, dB},
+        {dB, DirsMatch, 1, hB},
+        {hC, HostDirConflict, 2, dC},
+        {dC, HostDirConflict, 2, hC},
+        {hD, AndroidDirConflict, 3, dD},
+        {dD, AndroidDirConflict, 3, hD},
+        {hE, HostFileIgnored, 4, nullptr},
+        {dE, AndroidFileIgnored, 4, nullptr},
         {dF, AndroidDirOnly, 5, nullptr},
         {hG, HostFileOnly, 6, nullptr},
         {dH, AndroidFileIgnored, 7, nullptr},
-        {hI, FilesMatch, 8, dI}, {dI, FilesMatch, 8, hI},   // equal times, sizes differ
-        {hJ, AndroidFileNewer, 9, dJ}, {dJ, AndroidFileNewer, 9, hJ},
+        {hI, FilesMatch, 8, dI},
+        {dI, FilesMatch, 8, hI},  // equal times, sizes differ
+        {hJ, AndroidFileNewer, 9, dJ},
+        {dJ, AndroidFileNewer, 9, hJ},
         {hK, HostDirOnly, 10, nullptr},
     };
     for (const Expect& row : rows) {
@@ -205,7 +217,7 @@ TEST_F(CompareTest, OneSidedDirectoriesNeedTheOtherSidesBit) {
     FileNode* deviceOnly = add(device(), u"d", kDeviceDir);
     context->recurse = 1;
     context->copyFlags = kCopyDirsHost | kCopyCreateAndroid | kCopyUpdateAndroid;
-    add(hostOnly, u"inside", kFile);   // already there; must stay unclassified
+    add(hostOnly, u"inside", kFile);  // already there; must stay unclassified
     classifyChildren(context.get(), host(), nullptr);
     context->copyFlags = kCopyDirsAndroid | kCopyCreateHost | kCopyUpdateHost;
     classifyChildren(context.get(), nullptr, device());
@@ -239,8 +251,8 @@ protected:
     void SetUp() override {
         CompareTest::SetUp();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = std::filesystem::path(::testing::TempDir()) /
-               (std::string("compare_") + info->name());
+        root =
+            std::filesystem::path(::testing::TempDir()) / (std::string("compare_") + info->name());
         std::filesystem::remove_all(root);
         std::filesystem::create_directories(root);
         std::u16string text = std::filesystem::absolute(root).u16string();
@@ -336,4 +348,4 @@ TEST_F(HostTreeTest, MarkerMayBeADirectory) {
     EXPECT_FALSE(hostHasMarker(context.get(), host()));
 }
 
-} // namespace
+}  // namespace

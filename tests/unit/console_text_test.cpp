@@ -8,10 +8,12 @@
 
 namespace {
 
-constexpr size_t kUnits = 64;   // conversion buffers of the tests
+constexpr size_t kUnits = 64;  // conversion buffers of the tests
 
 // POSIX narrow text is UTF-8; Windows narrow text is the ANSI code page.
-bool narrowIsUtf8() { return osPathSeparator() == u'/'; }
+bool narrowIsUtf8() {
+    return osPathSeparator() == u'/';
+}
 
 std::string toNarrow(const std::u16string& wide, size_t capacity = kUnits) {
     char out[kUnits];
@@ -43,7 +45,7 @@ TEST(NarrowText, Utf8Forms) {
     }
     EXPECT_EQ(toNarrow(u"\u00E9t\u00E9"), "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(toNarrow(u"\u20AC"), "\xE2\x82\xAC");
-    EXPECT_EQ(toNarrow(u"\U0001F600"), "\xF0\x9F\x98\x80");   // a surrogate pair, combined
+    EXPECT_EQ(toNarrow(u"\U0001F600"), "\xF0\x9F\x98\x80");  // a surrogate pair, combined
     const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0};
     EXPECT_EQ(toNarrow(lone), "a?b?");
     // A character that does not fit whole is left out.
@@ -52,7 +54,7 @@ TEST(NarrowText, Utf8Forms) {
 
     EXPECT_EQ(toWide("\xC3\xA9t\xC3\xA9"), u"\u00E9t\u00E9");
     EXPECT_EQ(toWide("\xF0\x9F\x98\x80"), u"\U0001F600");
-    EXPECT_EQ(toWide("a\U0001F600", 3), u"a");   // no half of a pair
+    EXPECT_EQ(toWide("a\U0001F600", 3), u"a");  // no half of a pair
     // Invalid input: stray continuation, overlong '/', encoded surrogate, cut sequence.
     EXPECT_EQ(toWide("a\x80z"), u"a\uFFFDz");
     EXPECT_EQ(toWide("\xC0\xAF"), u"\uFFFD\uFFFD");
@@ -66,21 +68,20 @@ TEST(UpperChar, CommonScripts) {
         char16_t out;
     };
     const Row rows[] = {
-        {u'a', u'A'},   {u'z', u'Z'},   {u'A', u'A'},   {u'1', u'1'},
-        {0x00E9, 0x00C9},   // é
-        {0x00F7, 0x00F7},   // division sign stays
-        {0x00FF, 0x0178},   // ÿ
-        {0x0101, 0x0100},   // ā
-        {0x0100, 0x0100},   // Ā stays
-        {0x013E, 0x013D},   // ľ
-        {0x017E, 0x017D},   // ž
-        {0x03C9, 0x03A9},   // ω
-        {0x03C2, 0x03C2},   // final sigma stays: its capital maps back to σ
-        {0x03AC, 0x0386},   // ά
-        {0x044F, 0x042F},   // я
-        {0x0451, 0x0401},   // ё
-        {0x0491, 0x0490},   // ґ
-        {0x4E2D, 0x4E2D},   // a CJK ideograph has no case
+        {u'a', u'A'},     {u'z', u'Z'}, {u'A', u'A'}, {u'1', u'1'}, {0x00E9, 0x00C9},  // é
+        {0x00F7, 0x00F7},  // division sign stays
+        {0x00FF, 0x0178},  // ÿ
+        {0x0101, 0x0100},  // ā
+        {0x0100, 0x0100},  // Ā stays
+        {0x013E, 0x013D},  // ľ
+        {0x017E, 0x017D},  // ž
+        {0x03C9, 0x03A9},  // ω
+        {0x03C2, 0x03C2},  // final sigma stays: its capital maps back to σ
+        {0x03AC, 0x0386},  // ά
+        {0x044F, 0x042F},  // я
+        {0x0451, 0x0401},  // ё
+        {0x0491, 0x0490},  // ґ
+        {0x4E2D, 0x4E2D},  // a CJK ideograph has no case
     };
     for (const Row& row : rows) {
         EXPECT_EQ(static_cast<int>(osUpperChar(row.in)), static_cast<int>(row.out))
@@ -91,12 +92,12 @@ TEST(UpperChar, CommonScripts) {
 TEST(FailHooks, OnlyTheChosenCallFails) {
     osFailCall(OS_WRITE, 3);
     EXPECT_FALSE(osShouldFail(OS_WRITE));
-    EXPECT_FALSE(osShouldFail(OS_READ));   // other kinds are not counted
+    EXPECT_FALSE(osShouldFail(OS_READ));  // other kinds are not counted
     EXPECT_FALSE(osShouldFail(OS_WRITE));
     EXPECT_TRUE(osShouldFail(OS_WRITE));
     EXPECT_FALSE(osShouldFail(OS_WRITE));
 
     osFailCall(OS_MKDIR, 1);
-    osFailCall(OS_MKDIR, 0);   // cleared before it fired
+    osFailCall(OS_MKDIR, 0);  // cleared before it fired
     EXPECT_FALSE(osShouldFail(OS_MKDIR));
 }

@@ -26,11 +26,13 @@ TEST(Utf16ToUtf8, EncodesCharactersAndPairs) {
     EXPECT_EQ(encode(u"\u00e9"), "\xC3\xA9");
     EXPECT_EQ(encode(u"\u07ff\u0800"), "\xDF\xBF\xE0\xA0\x80");
     EXPECT_EQ(encode(u"\u20ac"), "\xE2\x82\xAC");
-    EXPECT_EQ(encode(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");   // one character
+    EXPECT_EQ(encode(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");  // one character
     EXPECT_EQ(encode(std::u16string{0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF");
-    EXPECT_EQ(encode(std::u16string{0xD83D, u'a'}), "\xEF\xBF\xBD" "a");   // a lone half
+    EXPECT_EQ(encode(std::u16string{0xD83D, u'a'}),
+              "\xEF\xBF\xBD"
+              "a");  // a lone half
     EXPECT_EQ(encode(u"\uffff"), "\xEF\xBF\xBF");
-    EXPECT_EQ(encode(std::u16string{u'x', 0xD83D, 0xDE00}, 5), "x");   // never cut inside
+    EXPECT_EQ(encode(std::u16string{u'x', 0xD83D, 0xDE00}, 5), "x");  // never cut inside
 }
 
 TEST(Utf16ToUtf8, CutsBetweenCharactersAndReportsWhereItStopped) {
@@ -43,25 +45,29 @@ TEST(Utf16ToUtf8, CutsBetweenCharactersAndReportsWhereItStopped) {
     EXPECT_EQ(utf16ToUtf8(source, out, 1), source);
     EXPECT_STREQ(out, "");
     const char16_t euro[] = u"x\u20ac";
-    EXPECT_EQ(utf16ToUtf8(euro, out, 4), euro + 1);   // three bytes and the terminator need 4
+    EXPECT_EQ(utf16ToUtf8(euro, out, 4), euro + 1);  // three bytes and the terminator need 4
     EXPECT_EQ(utf16ToUtf8(euro, out, 5), euro + 2);
 }
 
 // Strict decoding: every form that is not the one shortest encoding of a character
 // gives U+FFFD for its first byte and a false result.
 TEST(Utf8ToUtf16, DecodesStrictly) {
-    struct Row { std::string in; std::u16string out; bool valid; };
+    struct Row {
+        std::string in;
+        std::u16string out;
+        bool valid;
+    };
     const Row rows[] = {
         {"abc", u"abc", true},
         {"\xC3\xA9", u"\u00e9", true},
         {"\xE2\x82\xAC", u"\u20ac", true},
         {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}, true},
         {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}, true},
-        {"\xC0\xAE\xC0\xAE", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}, false},   // overlong ".."
-        {"\xC1\xA1", {0xFFFD, 0xFFFD}, false},                             // overlong "a"
+        {"\xC0\xAE\xC0\xAE", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}, false},  // overlong ".."
+        {"\xC1\xA1", {0xFFFD, 0xFFFD}, false},                          // overlong "a"
         {"\xE0\x80\xAE", {0xFFFD, 0xFFFD, 0xFFFD}, false},
         {"\xED\xA0\xBD\xED\xB8\x80", std::u16string(6, 0xFFFD), false},  // encoded halves
-        {"\xF4\x90\x80\x80", std::u16string(4, 0xFFFD), false},            // above U+10FFFF
+        {"\xF4\x90\x80\x80", std::u16string(4, 0xFFFD), false},          // above U+10FFFF
         {"\xFF", {0xFFFD}, false},
         {"\xC3", {0xFFFD}, false},
         {"\x80z", {0xFFFD, u'z'}, false},
@@ -151,20 +157,19 @@ TEST(UnixToFileTime64, SignedSecondsWithinWhatAFileTimeHolds) {
 }
 
 struct RoundingRow {
-    uint64_t tenthsOfMicro;   // 100 ns units after 1970
-    uint32_t expected[6];     // modes 0..5
+    uint64_t tenthsOfMicro;  // 100 ns units after 1970
+    uint32_t expected[6];    // modes 0..5
 };
 
 TEST(FileTimeToUnix, RoundsInEachMode) {
     const RoundingRow rows[] = {
-        {0, {0, 0, 0, 0, 0, 0}},
-        {15000000, {1, 2, 2, 0, 2, 2}},   // 1.5 s
-        {25000000, {2, 3, 3, 2, 2, 4}},   // 2.5 s
-        {10000000, {1, 1, 1, 0, 2, 2}},   // 1.0 s
-        {30000000, {3, 3, 3, 2, 4, 4}},   // 3.0 s
-        {14999999, {1, 1, 2, 0, 2, 2}},   // just under 1.5 s
-        {20000000, {2, 2, 2, 2, 2, 2}},   // 2.0 s
-        {20000001, {2, 2, 3, 2, 2, 4}},   // just over 2.0 s
+        {0, {0, 0, 0, 0, 0, 0}},        {15000000, {1, 2, 2, 0, 2, 2}},  // 1.5 s
+        {25000000, {2, 3, 3, 2, 2, 4}},                                  // 2.5 s
+        {10000000, {1, 1, 1, 0, 2, 2}},                                  // 1.0 s
+        {30000000, {3, 3, 3, 2, 4, 4}},                                  // 3.0 s
+        {14999999, {1, 1, 2, 0, 2, 2}},                                  // just under 1.5 s
+        {20000000, {2, 2, 2, 2, 2, 2}},                                  // 2.0 s
+        {20000001, {2, 2, 3, 2, 2, 4}},                                  // just over 2.0 s
     };
     for (const RoundingRow& row : rows) {
         for (uint32_t mode = 0; mode < 6; ++mode) {
@@ -192,7 +197,8 @@ TEST(FileTimeToUnix, InvertsUnixToFileTimeAndWrapsAfter2106) {
         EXPECT_EQ(back, t);
     }
     uint32_t wrapped = 0;
-    EXPECT_TRUE(fileTimeToUnix(kUnixEpochFileTime + 0x100000005ull * kFileTimePerSecond, &wrapped, 0));
+    EXPECT_TRUE(
+        fileTimeToUnix(kUnixEpochFileTime + 0x100000005ull * kFileTimePerSecond, &wrapped, 0));
     EXPECT_EQ(wrapped, 5u);
 }
 

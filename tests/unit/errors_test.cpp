@@ -10,13 +10,17 @@
 
 namespace {
 
-constexpr size_t kOut = 1024;   // formatting buffer of the tests
+constexpr size_t kOut = 1024;  // formatting buffer of the tests
 
-std::string lineEnd() { return osLineEnd(); }
+std::string lineEnd() {
+    return osLineEnd();
+}
 
 // Windows writes "\r\n" before a message whenever standard error is not a console,
 // which is the case for a test child; POSIX only after an open line on standard output.
-bool stderrAlwaysBreaks() { return lineEnd() == "\r\n"; }
+bool stderrAlwaysBreaks() {
+    return lineEnd() == "\r\n";
+}
 
 std::string formatted(const ExceptionInfo& info, int* verdict = nullptr) {
     char out[kOut];
@@ -165,8 +169,9 @@ TEST(FormatExceptionText, UnknownCodeFallsBackToTheUnknownText) {
     char system[kOut];
     ASSERT_EQ(osFormatSystemMessage(0x20001234, info.args, system, sizeof system), 0);
     int verdict = 0;
-    EXPECT_EQ(formatted(info, &verdict), "Unknown error, code=0x20001234, addr=0x0000BEEF" + lineEnd());
-    EXPECT_EQ(verdict, 1);   // an undescribed exception always ends the run
+    EXPECT_EQ(formatted(info, &verdict),
+              "Unknown error, code=0x20001234, addr=0x0000BEEF" + lineEnd());
+    EXPECT_EQ(verdict, 1);  // an undescribed exception always ends the run
 }
 
 TEST(FormatExceptionText, Verdicts) {
@@ -197,8 +202,8 @@ TEST(ReportMessage, LineRules) {
                 stderrIs(first + "Bad flag" + lineEnd()));
     EXPECT_EXIT((reportMessage("Ends in newline\n"), exit(0)), ::testing::ExitedWithCode(0),
                 stderrIs(first + "Ends in newline\n"));
-    EXPECT_EXIT((reportMessage(""), reportMessage(nullptr), exit(0)),
-                ::testing::ExitedWithCode(0), stderrIs(""));
+    EXPECT_EXIT((reportMessage(""), reportMessage(nullptr), exit(0)), ::testing::ExitedWithCode(0),
+                stderrIs(""));
 }
 
 TEST(ReportMessage, StartsOnItsOwnLineAfterAnOpenOutputLine) {
@@ -235,8 +240,7 @@ TEST(FaultReport, IntegerDivisionByZeroEndsTheRun) {
     char system[kOut];
     uintptr_t args[2] = {0, 0};
     if (osFormatSystemMessage(0xC0000094, args, system, sizeof system) > 0) {
-        EXPECT_EXIT((osInitProcess(reportFault), divideByZero()), ::testing::ExitedWithCode(2),
-                    "");
+        EXPECT_EXIT((osInitProcess(reportFault), divideByZero()), ::testing::ExitedWithCode(2), "");
         return;
     }
     // The instruction address varies: match the text around it.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "run/context.h"
 #include "platform/platform.h"
+#include "run/context.h"
 #include "tree/filetree.h"
 
 namespace {
@@ -55,12 +55,12 @@ TEST(CompareNames, OrdersByUnsignedUtf8Bytes) {
     };
     const Row rows[] = {
         {u"a", u"b", -1},
-        {u"B", u"a", -1},                     // upper case first
+        {u"B", u"a", -1},                    // upper case first
         {u"README.txt", u"Readme.txt", -1},  // different names, README first
         {u"abc", u"ab", 1},                  // the longer one is greater
         {u"same", u"same", 0},
-        {u"z", u"\u00e9", -1},               // 0x7A against 0xC3
-        {u"\u00ff", u"\u0100", -1},          // C3 BF against C4 80
+        {u"z", u"\u00e9", -1},       // 0x7A against 0xC3
+        {u"\u00ff", u"\u0100", -1},  // C3 BF against C4 80
         // A pair sorts as its four-byte form (F0 ..), after U+E000 (EE 80 80).
         {std::u16string{0xD83D, 0xDE00}, u"\ue000", 1},
         {u"\ud7ff", std::u16string{0xD83D, 0xDE00}, -1},
@@ -161,7 +161,7 @@ TEST(InsertChildrenSorted, MergesBehindEqualChildrenAlreadyPresent) {
 TEST(NextNode, WalksPreOrderAndStopsAtTheTop) {
     Forest f;
     FileNode top{};
-    EXPECT_EQ(nextNode(&top), nullptr);   // empty tree
+    EXPECT_EQ(nextNode(&top), nullptr);  // empty tree
     EXPECT_EQ(nextNode(nullptr), nullptr);
     FileNode* dcim = f.add(&top, u"DCIM", kModeDirectory);
     f.add(&top, u"a.jpg");
@@ -172,13 +172,13 @@ TEST(NextNode, WalksPreOrderAndStopsAtTheTop) {
     std::vector<std::u16string> visited;
     for (FileNode* n = nextNode(&top); n != nullptr; n = nextNode(n)) visited.push_back(n->name);
     EXPECT_EQ(visited, (std::vector<std::u16string>{u"DCIM", u"Camera", u"x.jpg", u"empty",
-                                                     u"a.jpg", u"z.txt"}));
+                                                    u"a.jpg", u"z.txt"}));
     EXPECT_EQ(nextNode(last), nullptr);
     // A subtree of a larger tree: the walk still never returns a top node.
     FileNode outer{};
     FileNode* holder = f.add(&outer, u"holder", kModeDirectory);
     f.add(&outer, u"next");
-    top.parent = holder;   // a top node keeps its null name, so the walk ends there
+    top.parent = holder;  // a top node keeps its null name, so the walk ends there
     EXPECT_EQ(nextNode(last), nullptr);
 }
 
@@ -188,7 +188,8 @@ struct PathTest : ::testing::Test {
     char16_t separator = osPathSeparator();
     bool driveHost = osPathSeparator() == u'\\';
 
-    void setRoots(const std::u16string& host, const std::u16string& alt, const std::u16string& device) {
+    void setRoots(const std::u16string& host, const std::u16string& alt,
+                  const std::u16string& device) {
         std::copy(host.begin(), host.end(), context->hostRoot);
         context->hostRoot[host.size()] = 0;
         std::copy(alt.begin(), alt.end(), context->altRoot);
@@ -255,7 +256,7 @@ TEST_F(PathTest, RootPathsOfTheWholeFileSystem) {
     char narrow[kNarrowPathBytes];
     FileNode* device = f.add(&context->androidTop, u"DCIM");
     EXPECT_TRUE(devicePath(context->androidRoot, device, narrow));
-    EXPECT_STREQ(narrow, "//DCIM");   // the device root is put in front unchanged
+    EXPECT_STREQ(narrow, "//DCIM");  // the device root is put in front unchanged
 }
 
 TEST_F(PathTest, APathThatDoesNotFitIsRefusedNotCut) {

@@ -86,7 +86,8 @@ Outcome parse(const CommandSource& source, SwitchTest isSwitch, int minArgs = 1,
 }
 
 std::string parseRaw(const std::string& raw, int minArgs = 1, int maxArgs = 100000) {
-    Outcome outcome = parse(CommandSource{raw.c_str(), 0, nullptr}, windowsSwitch, minArgs, maxArgs);
+    Outcome outcome =
+        parse(CommandSource{raw.c_str(), 0, nullptr}, windowsSwitch, minArgs, maxArgs);
     releaseArgs(outcome.args);
     return outcome.text;
 }
@@ -147,7 +148,8 @@ TEST(FlagParserRaw, WordGrammar) {
         {"quoted value", "prog /i\"*.tmp;*.bak\"", "prog I=*.tmp;*.bak"},
         {"quoted value with spaces", "prog /o:\"a b\"", "prog O=a b"},
         {"quoted slash word is positional", "prog \"/sdcard/DCIM\"", "prog|/sdcard/DCIM"},
-        {"unquoted slash root is a flag", "prog /a C:\\data /sdcard/DCIM", "prog|C:\\data A= S=dcard/DCIM"},
+        {"unquoted slash root is a flag", "prog /a C:\\data /sdcard/DCIM",
+         "prog|C:\\data A= S=dcard/DCIM"},
         {"digits are flags", "prog /0 /1", "prog 0= 1="},
         {"duplicate flag", "prog /s -S", "Duplicate command flag S"},
         {"unknown flag", "prog /x", "Unknown command flag X"},
@@ -182,7 +184,7 @@ TEST(FlagParserRaw, ArgumentCounts) {
 TEST(FlagParserRaw, PositionalArgumentLimit) {
     std::string raw = "prog";
     for (int i = 1; i < kMaxArguments; ++i) raw += " a";
-    EXPECT_EQ(parseRaw(raw).size(), 4 + 2u * (kMaxArguments - 1));   // all 8192 stored
+    EXPECT_EQ(parseRaw(raw).size(), 4 + 2u * (kMaxArguments - 1));  // all 8192 stored
     EXPECT_EQ(parseRaw(raw + " a"), "Maximum number of arguments exceeded");
 }
 
@@ -207,10 +209,10 @@ TEST(FlagParserRaw, BlockIsCompacted) {
     int32_t textStart = int32_t(sizeof(ParsedArgs) + 2 * sizeof(int32_t));
     EXPECT_EQ(args->argCount, 2);
     EXPECT_EQ(args->nextFree, textStart + 5 + 4 + 3 + 1);
-    EXPECT_EQ(args->flagPos[13], textStart + 9);    // D
-    EXPECT_EQ(args->flagPos[28], textStart + 12);   // S
-    EXPECT_EQ(args->flagPos[10], -1);               // A: a flag, not given
-    EXPECT_EQ(args->flagPos[11], -2);               // B: not a flag here
+    EXPECT_EQ(args->flagPos[13], textStart + 9);   // D
+    EXPECT_EQ(args->flagPos[28], textStart + 12);  // S
+    EXPECT_EQ(args->flagPos[10], -1);              // A: a flag, not given
+    EXPECT_EQ(args->flagPos[11], -2);              // B: not a flag here
     EXPECT_EQ(describe(args), "prog|abc D=xy S=");
     EXPECT_EQ(countFlags(args), 2);
     releaseArgs(args);
@@ -254,7 +256,8 @@ TEST_F(ResponseFiles, LinesAreWords) {
         const char* content;
         const char* expected;
     } rows[] = {
-        {"inner and trailing spaces kept", "C:\\My Files  \r\nsdcard\r\n", "prog|C:\\My Files  |sdcard|z"},
+        {"inner and trailing spaces kept", "C:\\My Files  \r\nsdcard\r\n",
+         "prog|C:\\My Files  |sdcard|z"},
         {"no final line end", "  a b", "prog|a b|z"},
         {"blank lines and indents skipped", "\r\n\r\n\t x\n\n  y\n", "prog|x|y|z"},
         {"quoted word spans lines", "\"a\r\nb\" c\n", "prog|a\r\nb|c|z"},
@@ -333,7 +336,7 @@ TEST(FlagChecks, ValuesRefusedAndRequired) {
     auto require = [](ParsedArgs* args) { return requireValues(args, "DIO"); };
     EXPECT_EQ(runCheck("p /s /q /1", reject), "pass");
     EXPECT_EQ(runCheck("p /sx", reject), "Flag S does not take a value");
-    EXPECT_EQ(runCheck("p /v=1 /sx", reject), "Flag S does not take a value");   // letter order
+    EXPECT_EQ(runCheck("p /v=1 /sx", reject), "Flag S does not take a value");  // letter order
     EXPECT_EQ(runCheck("p /Sx", [](ParsedArgs* a) { return rejectValues(a, "s"); }),
               "Flag s does not take a value");
     EXPECT_EQ(runCheck("p /d=x /i*", require), "pass");
@@ -363,11 +366,12 @@ TEST(FlagChecks, Groups) {
         {"p", "S", 2, "Flag S must be specified"},
         {"p", "ADEH", 2, "Flag A, D, E or H must be specified"},
         {"p", "", 1, "pass"},
-        {"p /s", "sb", 1, "pass"},   // letters as written; B is no flag of this program
+        {"p /s", "sb", 1, "pass"},  // letters as written; B is no flag of this program
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(runCheck(row.raw, [&](ParsedArgs* a) { return checkGroup(a, row.letters, row.mode); }),
-                  row.expected)
+        EXPECT_EQ(
+            runCheck(row.raw, [&](ParsedArgs* a) { return checkGroup(a, row.letters, row.mode); }),
+            row.expected)
             << row.raw << " " << row.letters << " " << row.mode;
     }
     EXPECT_EQ(checkGroup(nullptr, "", 0), nullptr);
@@ -428,7 +432,8 @@ TEST(FlagOptions, Letters) {
         {"p /l#", '#', kListTable, "0 0x0"},
         {"p /l", 'L', nullptr, "0 0x0"},
     };
-    for (const auto& row : rows) EXPECT_EQ(options(row.raw, row.flag, row.table), row.expected) << row.raw;
+    for (const auto& row : rows)
+        EXPECT_EQ(options(row.raw, row.flag, row.table), row.expected) << row.raw;
     uint32_t value = 0;
     EXPECT_EQ(parseOptions(nullptr, 'L', kListTable, &value), 0);
 }
@@ -519,8 +524,10 @@ TEST(FlagConversions, Reals) {
     auto flag = [](const ParsedArgs* a, double* v) { return getRealFlag(a, 'V', v); };
     EXPECT_EQ(convert<double>("p x 1.5", arg, 7.0), "1 1.500000");
     EXPECT_EQ(convert<double>("p x \"-2e3\"", arg, 7.0), "1 -2000.000000");
-    EXPECT_EQ(convert<double>("p x 1.5s", arg, 7.0), "0 7.000000 Argument #2 is not floating point");
-    EXPECT_EQ(convert<double>("p x \"\"", arg, 7.0), "0 7.000000 Argument #2 is not floating point");
+    EXPECT_EQ(convert<double>("p x 1.5s", arg, 7.0),
+              "0 7.000000 Argument #2 is not floating point");
+    EXPECT_EQ(convert<double>("p x \"\"", arg, 7.0),
+              "0 7.000000 Argument #2 is not floating point");
     EXPECT_EQ(convert<double>("p /v=.25", flag, 7.0), "1 0.250000");
     EXPECT_EQ(convert<double>("p /v", flag, 7.0), "1 7.000000");
     EXPECT_EQ(convert<double>("p /v=x", flag, 7.0), "0 7.000000 Flag V is not floating point");

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "raised_code.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "raised_code.h"
 
 namespace {
 
@@ -54,11 +54,11 @@ TEST_F(HeapTest, CommitsOneMebibyteAtATime) {
     EXPECT_EQ(heap.used, 0u);
     heapAlloc(&heap, 16);
     EXPECT_EQ(heap.committed, 0x100000u);
-    heapAlloc(&heap, 0x100000 - 16);   // fills the first mebibyte exactly
+    heapAlloc(&heap, 0x100000 - 16);  // fills the first mebibyte exactly
     EXPECT_EQ(heap.committed, 0x100000u);
     auto* crossing = static_cast<unsigned char*>(heapAlloc(&heap, 8));
     EXPECT_EQ(heap.committed, 0x200000u);
-    crossing[7] = 1;   // committed memory is writable
+    crossing[7] = 1;  // committed memory is writable
     heapAlloc(&heap, 0x250000);
     EXPECT_EQ(heap.committed, 0x400000u);
     EXPECT_LE(heap.committed, heap.reserved);
@@ -95,8 +95,8 @@ TEST_F(HeapTest, TakenRangeBehindRaisesReserveMore) {
     first[0] = 0x11;
     EXPECT_EQ(raisedCode([&] { heapAlloc(&heap, 8); }), ERR_HEAP_RESERVE_MORE);
     EXPECT_EQ(heap.reserved, 0x100000u);
-    EXPECT_EQ(first[0], 0x11);   // nothing was clobbered
-    ASSERT_NE(osCommit(behind, 0x100000), nullptr);   // and the other mapping is intact
+    EXPECT_EQ(first[0], 0x11);                       // nothing was clobbered
+    ASSERT_NE(osCommit(behind, 0x100000), nullptr);  // and the other mapping is intact
     behind[0] = 1;
     osReleaseRange(behind, 0x100000);
 }
@@ -133,23 +133,23 @@ TEST_F(HeapTest, ReleaseClearsTheRecord) {
     EXPECT_EQ(heap.reserved, 0u);
     EXPECT_EQ(heap.committed, 0u);
     EXPECT_EQ(heap.used, 0u);
-    heapRelease(&heap);   // a cleared record releases nothing
+    heapRelease(&heap);  // a cleared record releases nothing
 }
 
 TEST_F(HeapTest, ResizeAndFreeWorkInPlaceOnlyForTheLatestBlock) {
     auto* a = static_cast<char*>(heapAlloc(&heap, 8));
     auto* b = static_cast<char*>(heapAlloc(&heap, 8));
     std::memcpy(a, "abcdefg", 8);
-    EXPECT_EQ(heapResize(&heap, b, 8, 40), b);          // latest: grows in place
+    EXPECT_EQ(heapResize(&heap, b, 8, 40), b);  // latest: grows in place
     EXPECT_EQ(heap.used, 48u);
-    EXPECT_EQ(heapResize(&heap, b, 40, 12), b);         // and shrinks in place
+    EXPECT_EQ(heapResize(&heap, b, 40, 12), b);  // and shrinks in place
     EXPECT_EQ(heap.used, 24u);
-    auto* moved = static_cast<char*>(heapResize(&heap, a, 8, 32));   // not latest: moves
+    auto* moved = static_cast<char*>(heapResize(&heap, a, 8, 32));  // not latest: moves
     EXPECT_NE(moved, a);
     EXPECT_STREQ(moved, "abcdefg");
     EXPECT_EQ(heap.used, 56u);
-    EXPECT_EQ(heapResize(&heap, a, 8, 4), a);           // shrinking another block keeps it
-    heapFree(&heap, a, 8);                               // not latest: nothing given back
+    EXPECT_EQ(heapResize(&heap, a, 8, 4), a);  // shrinking another block keeps it
+    heapFree(&heap, a, 8);                     // not latest: nothing given back
     EXPECT_EQ(heap.used, 56u);
     heapFree(&heap, moved, 32);
     EXPECT_EQ(heap.used, 24u);

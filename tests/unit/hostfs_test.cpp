@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "run/context.h"
 #include "hostfs/hostfs.h"
-#include "support/errors.h"
 #include "raised_code.h"
+#include "run/context.h"
+#include "support/errors.h"
 #include "tree/filetree.h"
 
 #ifndef _WIN32
-#include <sys/stat.h>   // mkfifo: the POSIX-only cases below
+#include <sys/stat.h>  // mkfifo: the POSIX-only cases below
 #endif
 
 namespace fs = std::filesystem;
@@ -57,8 +57,9 @@ struct HostFsTest : ::testing::Test {
     void SetUp() override {
         auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         dir = fs::temp_directory_path() /
-              ("tandrix-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-               "-" + std::to_string(stamp));
+              ("tandrix-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(stamp));
         fs::create_directories(dir);
         dir = fs::canonical(dir);
     }
@@ -108,9 +109,11 @@ TEST_F(HostFsTest, HostRootOnADriveLetterHostTakesTheStoredCase) {
     EXPECT_EQ(root(typed)[0], base[0] >= u'a' ? base[0] - 32 : base[0]);
     // Missing components and everything after a file stay as typed.
     EXPECT_EQ(root(narrow(base) + "\\storedcase\\new\\Dir"), base + u"\\StoredCase\\new\\Dir");
-    EXPECT_EQ(root(narrow(base) + "\\storedcase\\file.txt\\more"), base + u"\\StoredCase\\File.TXT\\more");
+    EXPECT_EQ(root(narrow(base) + "\\storedcase\\file.txt\\more"),
+              base + u"\\StoredCase\\File.TXT\\more");
     // A wildcard component and every later one are kept as typed.
-    EXPECT_EQ(root(narrow(base) + "\\storedcase\\*.txt\\inner"), base + u"\\StoredCase\\*.txt\\inner");
+    EXPECT_EQ(root(narrow(base) + "\\storedcase\\*.txt\\inner"),
+              base + u"\\StoredCase\\*.txt\\inner");
     EXPECT_EQ(root(narrow(base) + "\\storedcase\\inn?r"), base + u"\\StoredCase\\inn?r");
     // Relative to the working directory, with "." and "..".
     fs::current_path(dir / "StoredCase");
@@ -119,7 +122,8 @@ TEST_F(HostFsTest, HostRootOnADriveLetterHostTakesTheStoredCase) {
     EXPECT_EQ(root("."), base + u"\\StoredCase");
     // The drive root keeps its backslash and an upper-case letter.
     std::string drive(1, static_cast<char>(lower(base)[0]));
-    EXPECT_EQ(root(drive + ":\\"), std::u16string(1, base[0] >= u'a' ? base[0] - 32 : base[0]) + u":\\");
+    EXPECT_EQ(root(drive + ":\\"),
+              std::u16string(1, base[0] >= u'a' ? base[0] - 32 : base[0]) + u":\\");
     EXPECT_EQ(root("\\\\server\\share"), u"<refused>");
     EXPECT_EQ(root("\\\\?\\C:\\x"), u"<refused>");
     EXPECT_EQ(root(""), u"<refused>");
@@ -133,7 +137,7 @@ TEST_F(HostFsTest, HostRootOnAPosixHostIsResolvedLexically) {
     EXPECT_EQ(root("//"), u"/");
     EXPECT_EQ(root("/../x"), u"/x");
     EXPECT_EQ(root(base + "//Mixed/./sub/..//"), path(u"Mixed"));
-    EXPECT_EQ(root(base + "/mixed"), path(u"mixed"));   // no case change
+    EXPECT_EQ(root(base + "/mixed"), path(u"mixed"));  // no case change
     EXPECT_EQ(root(base + "/Mixed/*.jpg/x?"), path(u"Mixed/*.jpg/x?"));
     fs::current_path(dir);
     EXPECT_EQ(root("Mixed"), path(u"Mixed"));
@@ -182,12 +186,13 @@ TEST(ParentDirectory, FollowsTheHostPathSyntax) {
         const char16_t* expected;
     };
     const std::vector<Row> drive = {
-        {u"C:\\a\\b", u"C:\\a"}, {u"C:\\a", u"C:\\"}, {u"C:\\", u"C:\\"}, {u"foo", u""},
-        {u"C:a", u"C:\\"},       {u"\\x", u""},        {u"ab\\c", u"ab"}, {u"C:\\abc\\", u"C:\\abc"},
+        {u"C:\\a\\b", u"C:\\a"}, {u"C:\\a", u"C:\\"},        {u"C:\\", u"C:\\"},
+        {u"foo", u""},           {u"C:a", u"C:\\"},          {u"\\x", u""},
+        {u"ab\\c", u"ab"},       {u"C:\\abc\\", u"C:\\abc"},
     };
     const std::vector<Row> posix = {
-        {u"/a/b", u"/a"}, {u"/a", u"/"},   {u"/", u"/"},       {u"foo", u""},
-        {u"a/b", u"a"},   {u"C:a", u""},   {u"/abc/", u"/abc"}, {u"/ab/c:d", u"/ab"},
+        {u"/a/b", u"/a"}, {u"/a", u"/"}, {u"/", u"/"},        {u"foo", u""},
+        {u"a/b", u"a"},   {u"C:a", u""}, {u"/abc/", u"/abc"}, {u"/ab/c:d", u"/ab"},
     };
     for (const Row& row : driveHost() ? drive : posix) {
         char16_t out[kPathChars];
@@ -207,7 +212,7 @@ TEST_F(HostFsTest, CreateDirectoryPathMakesEveryMissingLevel) {
     std::u16string target = path(sep(u"one/two/three"));
     ::testing::internal::CaptureStdout();
     EXPECT_TRUE(createDirectoryPath(target.c_str()));
-    EXPECT_TRUE(createDirectoryPath(target.c_str()));   // existing: nothing to do
+    EXPECT_TRUE(createDirectoryPath(target.c_str()));  // existing: nothing to do
     EXPECT_EQ(capturedStdout(), "");
     EXPECT_TRUE(fs::is_directory(fs::path(target)));
 }
@@ -225,10 +230,10 @@ TEST_F(HostFsTest, CreateDirectoryPathMessages) {
     // A file in the way fails every level on the way back, innermost first.
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(chain.c_str()));
-    EXPECT_EQ(capturedStdout(),
-              "Path already exists, but not as directory " + narrow(file) + end +
-                  "Could not create parent directory " + narrow(file) + end +
-                  "Could not create parent directory " + narrow(path(sep(u"plain/a"))) + end);
+    EXPECT_EQ(capturedStdout(), "Path already exists, but not as directory " + narrow(file) + end +
+                                    "Could not create parent directory " + narrow(file) + end +
+                                    "Could not create parent directory " +
+                                    narrow(path(sep(u"plain/a"))) + end);
 
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(u""));
@@ -257,10 +262,10 @@ TEST_F(HostFsTest, MissingDriveFailsAtTheRootAndEveryLevelAbove) {
     std::u16string target = missing + u"a\\b";
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(createDirectoryPath(target.c_str()));
-    EXPECT_EQ(capturedStdout(),
-              "Could not create root directory " + narrow(missing) + end +
-                  "Could not create parent directory " + narrow(missing) + end +
-                  "Could not create parent directory " + narrow(missing + u"a") + end);
+    EXPECT_EQ(capturedStdout(), "Could not create root directory " + narrow(missing) + end +
+                                    "Could not create parent directory " + narrow(missing) + end +
+                                    "Could not create parent directory " + narrow(missing + u"a") +
+                                    end);
 }
 
 TEST_F(HostFsTest, CreateHostFileMakesParentsAndTruncates) {
@@ -280,7 +285,8 @@ TEST_F(HostFsTest, CreateHostFileMakesParentsAndTruncates) {
 TEST_F(HostFsTest, CreateHostFileFailuresAreFatalAndNameThePath) {
     writeFile(u"plain", "x");
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(raisedCode([&] { createHostFile(path(sep(u"plain/sub/f")).c_str()); }), ERR_DIR_CREATE);
+    EXPECT_EQ(raisedCode([&] { createHostFile(path(sep(u"plain/sub/f")).c_str()); }),
+              ERR_DIR_CREATE);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(std::string(raisedText()), narrow(path(sep(u"plain/sub"))));
 
@@ -308,7 +314,7 @@ TEST_F(HostFsTest, TempFileIsNewAndBesideTheTarget) {
     std::ifstream in{fs::path(target)};
     std::string old;
     in >> old;
-    EXPECT_EQ(old, "old");   // the target is never touched
+    EXPECT_EQ(old, "old");  // the target is never touched
 
     // Parents are created first, as for createHostFile.
     std::u16string nested = path(sep(u"x/y/z.bin"));
@@ -323,7 +329,7 @@ TEST_F(HostFsTest, TempFileIsNewAndBesideTheTarget) {
 // Queries and directory reads
 // ---------------------------------------------------------------------------
 
-constexpr uint64_t kSomeTime = 132000000001234567ull;   // 2019-04-13, 100 ns precision
+constexpr uint64_t kSomeTime = 132000000001234567ull;  // 2019-04-13, 100 ns precision
 
 struct ReadResult {
     std::u16string name;
@@ -376,9 +382,10 @@ TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSizeInFullSize) {
     std::copy(base.begin(), base.end(), context->hostRoot);
     writeFile(u"big", "");
     std::error_code error;
-    fs::resize_file(fs::path(path(u"big")), 0x100000010ull, error);   // sparse where it can be
+    fs::resize_file(fs::path(path(u"big")), 0x100000010ull, error);  // sparse where it can be
     if (error) GTEST_SKIP() << "cannot make a file over 4 GiB here";
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(context->hostTop.firstChild->size, 0x10u);
     EXPECT_EQ(context->hostTop.firstChild->fullSize, 0x100000010ull);
@@ -396,7 +403,8 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     osSetFileTime(handle, kSomeTime);
     osCloseFile(handle);
 
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u".h");
@@ -410,7 +418,7 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     EXPECT_EQ(a->mtime, kSomeTime);
     EXPECT_EQ(a->firstChild, nullptr);
     EXPECT_EQ(a->status, 0);
-    EXPECT_GE(context->heap.used, 3 * sizeof(FileNode));   // nodes come from the run's heap
+    EXPECT_GE(context->heap.used, 3 * sizeof(FileNode));  // nodes come from the run's heap
 
     // A subdirectory reads through its composed path.
     FileNode* b = context->hostTop.firstChild->nextSibling;
@@ -422,10 +430,11 @@ TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
 TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
     if (!driveHost()) GTEST_SKIP() << "drive-letter hosts only";
     std::u16string base = path();
-    std::u16string drive = base.substr(0, 3);            // "C:\"
-    std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);   // e.g. "users"
+    std::u16string drive = base.substr(0, 3);                        // "C:\"
+    std::u16string first = base.substr(3, base.find(u'\\', 3) - 3);  // e.g. "users"
     std::copy(drive.begin(), drive.end(), context->hostRoot);
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     FileNode* found = nullptr;
     for (FileNode* c = context->hostTop.firstChild; c != nullptr; c = c->nextSibling)
         if (lower(c->name) == lower(first)) found = c;
@@ -434,7 +443,7 @@ TEST_F(HostFsTest, ADriveRootReadsAndItsChildrenCanBeQueried) {
     found->mode = 0;
     char16_t composed[kPathChars];
     ASSERT_TRUE(hostPath(context->hostRoot, found, composed));
-    EXPECT_EQ(std::u16string(composed), drive + u"\\" + found->name);   // two backslashes
+    EXPECT_EQ(std::u16string(composed), drive + u"\\" + found->name);  // two backslashes
     EXPECT_TRUE(statHostNode(context->hostRoot, found));
     EXPECT_EQ(found->mode, kModeDirectory);
 }
@@ -446,7 +455,8 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
     writeFile(u"Readme.txt", "1");
     writeFile(u"README.txt", "22");
     writeFile(u"b", "");
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].name, u"README.txt");
@@ -457,7 +467,8 @@ TEST_F(HostFsTest, NamesDifferingOnlyInCaseAreTwoEntries) {
 TEST_F(HostFsTest, UnreadableOrTooLongDirectoriesReadAsEmpty) {
     std::u16string missing = path(u"missing");
     std::copy(missing.begin(), missing.end(), context->hostRoot);
-    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    EXPECT_FALSE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                   &context->hostWalk));
     EXPECT_EQ(context->hostTop.firstChild, nullptr);
 
     std::u16string base = path();
@@ -478,23 +489,25 @@ TEST_F(HostFsTest, ReadLeavesOutTheTemporaryFilesOfAnInterruptedPull) {
     writeFile(u"photo.jpg", "old");
     char16_t temp[kPathChars];
     std::u16string target = base + osPathSeparator() + u"photo.jpg";
-    osCloseFile(createHostTempFile(target.c_str(), temp));   // as a killed pull leaves it
-    writeFile(u".a.tandrix-0a1b2c", "");    // lower-case digits: not one of ours
-    writeFile(u"b.tandrix-0A1B2C", "");     // no leading dot: not one of ours
-    fs::create_directory(dir / ".c.tandrix-0A1B2C");   // directories are never ours
+    osCloseFile(createHostTempFile(target.c_str(), temp));  // as a killed pull leaves it
+    writeFile(u".a.tandrix-0a1b2c", "");                    // lower-case digits: not one of ours
+    writeFile(u"b.tandrix-0A1B2C", "");                     // no leading dot: not one of ours
+    fs::create_directory(dir / ".c.tandrix-0A1B2C");        // directories are never ours
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     std::string message = ::testing::internal::GetCapturedStderr();
     std::u16string tempName(temp + base.size() + 1);
     EXPECT_NE(message.find(narrow(tempName) + "\": a temporary file of an interrupted pull"),
-              std::string::npos) << message;
+              std::string::npos)
+        << message;
 
     std::vector<ReadResult> got = children(&context->hostTop);
     std::vector<std::u16string> names;
     for (const ReadResult& child : got) names.push_back(child.name);
     EXPECT_EQ(names, (std::vector<std::u16string>{u".a.tandrix-0a1b2c", u".c.tandrix-0A1B2C",
-                                                   u"b.tandrix-0A1B2C", u"photo.jpg"}));
+                                                  u"b.tandrix-0A1B2C", u"photo.jpg"}));
 }
 
 #ifndef _WIN32
@@ -511,9 +524,11 @@ TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
     fs::rename(dir / "zz", dir / std::string("bad\xFF\x1B[0m"));
 
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     std::string message = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(message, "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid Unicode\n");
+    EXPECT_EQ(message,
+              "Skipped \"" + narrow(base) + "/bad\\xFF\\x1B[0m\": the name is not valid Unicode\n");
 
     std::vector<ReadResult> got = children(&context->hostTop);
     ASSERT_EQ(got.size(), 4u);
@@ -529,8 +544,9 @@ TEST_F(HostFsTest, PosixReadSkipsSpecialEntriesAndUnnamableNames) {
 TEST_F(HostFsTest, PosixNamesOutsideTheBasicPlaneRoundTrip) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
-    fs::create_directory(dir / "\xF0\x9F\x98\x80");   // U+1F600
-    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop, &context->hostWalk));
+    fs::create_directory(dir / "\xF0\x9F\x98\x80");  // U+1F600
+    ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
+                                  &context->hostWalk));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
     EXPECT_EQ(std::u16string(context->hostTop.firstChild->name), (std::u16string{0xD83D, 0xDE00}));
     EXPECT_TRUE(statHostNode(context->hostRoot, context->hostTop.firstChild));

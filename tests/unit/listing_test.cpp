@@ -3,6 +3,8 @@
 // captured by pointing the standard output descriptor at a file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>  // dup and dup2 of the C runtime (test-only capture)
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,15 +12,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <chrono>
-#include <unistd.h>   // dup and dup2 of the C runtime (test-only capture)
 
-#include "support/encodings.h"
-#include "run/context.h"
 #include "platform/platform.h"
-#include "support/heap.h"
 #include "run/compare.h"
+#include "run/context.h"
 #include "run/listing.h"
+#include "support/encodings.h"
+#include "support/heap.h"
 
 namespace {
 
@@ -33,8 +33,14 @@ struct NumberRow {
 
 TEST(ListingText, Thousands) {
     const NumberRow rows[] = {
-        {0, "0"}, {7, "7"}, {999, "999"}, {1000, "1,000"}, {10000, "10,000"},
-        {100000, "100,000"}, {1234567, "1,234,567"}, {4294967295u, "4,294,967,295"},
+        {0, "0"},
+        {7, "7"},
+        {999, "999"},
+        {1000, "1,000"},
+        {10000, "10,000"},
+        {100000, "100,000"},
+        {1234567, "1,234,567"},
+        {4294967295u, "4,294,967,295"},
     };
     for (const NumberRow& row : rows) {
         char out[kNumberChars];
@@ -69,10 +75,10 @@ TEST(ListingText, SizeDifferences) {
         {34567, "+34kB"},
         {-1023487, "-999kB"},
         {-1023488, "-1MB"},
-        {1048051711, "+999MB"},     // just below 999.5 MiB
+        {1048051711, "+999MB"},  // just below 999.5 MiB
         {1048051712, "+1GB"},
         {-2147483648ll, "-2GB"},
-        {5368709120ll, "+5GB"},                       // beyond 32 bits: the true figure
+        {5368709120ll, "+5GB"},  // beyond 32 bits: the true figure
         {-4294967296ll, "-4GB"},
         {INT64_MIN, "-8,589,934,592GB"},
         {INT64_MAX, "+8,589,934,592GB"},
@@ -143,8 +149,8 @@ std::string capture(const std::function<void()>& action) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
-        ("listing_capture_" + std::string(info ? info->name() : "probe") + "_" +
-         std::to_string(stamp) + ".txt");
+                                 ("listing_capture_" + std::string(info ? info->name() : "probe") +
+                                  "_" + std::to_string(stamp) + ".txt");
     fflush(stdout);
     FILE* file = fopen(path.string().c_str(), "w+b");
     if (file == nullptr) return "<no capture file>";
@@ -275,7 +281,8 @@ TEST_F(ListingTest, DifferencesOnlyWhenNotZero) {
     FileNode* d2 = node(device(), u"y", kFile, 1023493, kWhen);
     EXPECT_EQ(line(AndroidFileNewer, d2, h2),
               lines({"A>    1,023,493  2020-07-06 14:45  y  +1MB"}));
-    EXPECT_EQ(line(AndroidFileNewer, h2, d2), lines({"A>            5  2020-07-06 14:45  y  -1MB"}));
+    EXPECT_EQ(line(AndroidFileNewer, h2, d2),
+              lines({"A>            5  2020-07-06 14:45  y  -1MB"}));
 }
 
 TEST_F(ListingTest, LeadingBlankLineAndOpenLine) {
@@ -348,9 +355,11 @@ TEST_F(ListingTest, UnlistedCopyIsCountedOnly) {
 // Listing pass
 // ---------------------------------------------------------------------------
 
-constexpr uint32_t bit(int status) { return 1u << status; }
-constexpr uint32_t kOneSidedBits = bit(HostDirOnly) | bit(HostFileOnly) | bit(AndroidDirOnly) |
-                                   bit(AndroidFileOnly);
+constexpr uint32_t bit(int status) {
+    return 1u << status;
+}
+constexpr uint32_t kOneSidedBits =
+    bit(HostDirOnly) | bit(HostFileOnly) | bit(AndroidDirOnly) | bit(AndroidFileOnly);
 
 class ListResultsTest : public ListingTest {
 protected:
@@ -369,7 +378,9 @@ protected:
         classifyChildren(context.get(), sub, nullptr);
         setStatus(context.get(), marked, nullptr, HostDirIgnored);
     }
-    std::string list() { return capture([&] { listResults(context.get()); }); }
+    std::string list() {
+        return capture([&] { listResults(context.get()); });
+    }
 };
 
 TEST_F(ListResultsTest, BlocksThenMergedWalk) {
@@ -377,10 +388,8 @@ TEST_F(ListResultsTest, BlocksThenMergedWalk) {
     context->listMask = kListOneSidedBlocks | kOneSidedBits | bit(HostFileNewer);
     EXPECT_EQ(list(), lines({"H            10  2020-07-06 14:45  a.txt",
                              "H                2020-07-06 14:45  sub",
-                             "H            30  2020-07-06 14:45  sub/x",
-                             "",
-                             "A            40  2020-07-06 14:45  z",
-                             "",
+                             "H            30  2020-07-06 14:45  sub/x", "",
+                             "A            40  2020-07-06 14:45  z", "",
                              "H>           20  2020-07-06 15:45  both.txt  +1h"}));
     EXPECT_EQ(context->needBlankLine, 1u);
 }
@@ -413,7 +422,7 @@ TEST_F(ListResultsTest, SilentBlockKeepsThePendingBlankLine) {
 
 TEST_F(ListResultsTest, BlockWithZeroCountersIsSkipped) {
     REQUIRE_CAPTURE();
-    context->statusCounts[AndroidFileOnly] = 0;   // as if z were not there
+    context->statusCounts[AndroidFileOnly] = 0;  // as if z were not there
     context->listMask = kListOneSidedBlocks | bit(AndroidFileOnly) | bit(AndroidDirOnly);
     // The device statuses stay in the working mask and are listed by the merged walk.
     EXPECT_EQ(list(), lines({"A            40  2020-07-06 14:45  z"}));
@@ -447,24 +456,19 @@ TEST_F(ListingTest, MergedWalkKeepsNameOrderAtEveryLevel) {
     classifyChildren(context.get(), a, nullptr);
     classifyChildren(context.get(), cHost, cDevice);
     classifyChildren(context.get(), nullptr, d);
-    setStatus(context.get(), gHost, nullptr, HostDirIgnored);    // marker found below
+    setStatus(context.get(), gHost, nullptr, HostDirIgnored);  // marker found below
     setStatus(context.get(), nullptr, gDevice, AndroidDirIgnored);
-    context->listMask = 0x7FFE;   // statuses 1 to 14
-    EXPECT_EQ(capture([&] { listResults(context.get()); }),
-              lines({"H                2020-07-06 14:45  a",
-                     "H             1  2020-07-06 14:45  a/p",
-                     "H             2  2020-07-06 14:45  a/q",
-                     "A             3  2020-07-06 14:45  b",
-                     "                 2020-07-06 14:45  c",
-                     "H             4  2020-07-06 14:45  c/m",
-                     "              5  2020-07-06 14:45  c/n",
-                     "A             6  2020-07-06 14:45  c/o",
-                     "A             7  2020-07-06 14:45  c/p",
-                     "A                2020-07-06 14:45  d",
-                     "A             8  2020-07-06 14:45  d/e",
-                     "H             9  2020-07-06 14:45  f",
-                     "                 2020-07-06 14:45  g",
-                     "A>           11  2020-07-06 16:45  h  +1B  +2h"}));
+    context->listMask = 0x7FFE;  // statuses 1 to 14
+    EXPECT_EQ(
+        capture([&] { listResults(context.get()); }),
+        lines({"H                2020-07-06 14:45  a", "H             1  2020-07-06 14:45  a/p",
+               "H             2  2020-07-06 14:45  a/q", "A             3  2020-07-06 14:45  b",
+               "                 2020-07-06 14:45  c", "H             4  2020-07-06 14:45  c/m",
+               "              5  2020-07-06 14:45  c/n", "A             6  2020-07-06 14:45  c/o",
+               "A             7  2020-07-06 14:45  c/p", "A                2020-07-06 14:45  d",
+               "A             8  2020-07-06 14:45  d/e", "H             9  2020-07-06 14:45  f",
+               "                 2020-07-06 14:45  g",
+               "A>           11  2020-07-06 16:45  h  +1B  +2h"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -479,16 +483,15 @@ TEST_F(ListingTest, SummaryCountsEndInColumn32) {
     context->statusCounts[AndroidFileIgnored] = 4294967295u;
     context->statusCounts[UpdatedOnAndroid] = 12345678;
     context->needBlankLine = 1;
-    EXPECT_EQ(capture([&] { printSummary(context.get()); }),
-              std::string(osLineEnd()) +
-                  lines({"    Dirs match                  5",
-                         "    Files match             1,234",
-                         "A   Android file only           3",
-                         // too wide for the room after the label: one blank stays
-                         "    Android file ignored 4,294,967,295",
-                         "~>  Updated on android 12,345,678"}));
+    EXPECT_EQ(
+        capture([&] { printSummary(context.get()); }),
+        std::string(osLineEnd()) +
+            lines({"    Dirs match                  5", "    Files match             1,234",
+                   "A   Android file only           3",
+                   // too wide for the room after the label: one blank stays
+                   "    Android file ignored 4,294,967,295", "~>  Updated on android 12,345,678"}));
     EXPECT_EQ(context->needBlankLine, 0u);
     EXPECT_EQ(context->printedAny, 0u);
 }
 
-} // namespace
+}  // namespace

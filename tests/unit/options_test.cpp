@@ -16,7 +16,7 @@ namespace {
 struct StepRun {
     std::unique_ptr<SyncContext> context = std::make_unique<SyncContext>();
     int code = -1;
-    std::string messages;   // lines joined by " / "
+    std::string messages;  // lines joined by " / "
 };
 
 std::string joinLines(const std::string& captured) {
@@ -41,7 +41,8 @@ StepRun run(std::vector<std::string> words) {
     StepRun result;
     std::memset(static_cast<void*>(result.context.get()), 0xAB, sizeof(SyncContext));
     testing::internal::CaptureStderr();
-    result.code = readCommandLine(result.context.get(), CommandSource{nullptr, int(argv.size()), argv.data()});
+    result.code = readCommandLine(result.context.get(),
+                                  CommandSource{nullptr, int(argv.size()), argv.data()});
     result.messages = joinLines(testing::internal::GetCapturedStderr());
     return result;
 }
@@ -212,11 +213,15 @@ TEST(OptionStep, Usage) {
     EXPECT_EQ(lines[1], "Usage:  tandrix [flags] hostroot androidroot [altroot]");
     EXPECT_EQ(lines[2], "");
     EXPECT_EQ(lines[3], s + "h  update host");
-    EXPECT_EQ(lines[6], s + "l  list all files or d (differences), h (host only), a (android only)");
-    EXPECT_EQ(lines[16], s + "h and " + s + "a use s (create subdirs), c (create files), u (update files), default=cu.");
+    EXPECT_EQ(lines[6],
+              s + "l  list all files or d (differences), h (host only), a (android only)");
+    EXPECT_EQ(lines[16],
+              s + "h and " + s +
+                  "a use s (create subdirs), c (create files), u (update files), default=cu.");
     EXPECT_EQ(lines[17], "Pattern lists are *? format, semicolon delimited.");
 
-    for (const std::vector<std::string>& words : {std::vector<std::string>{}, {"-?"}, {"--help"}, {"-l"}}) {
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{}, {"-?"}, {"--help"}, {"-l"}}) {
         StepRun result = run(words);
         EXPECT_EQ(result.code, 1);
         EXPECT_EQ(result.messages, joinLines(usage));

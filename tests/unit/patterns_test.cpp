@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "run/context.h"
 #include "platform/platform.h"
+#include "run/context.h"
 #include "support/heap.h"
 #include "tree/patterns.h"
 
@@ -49,7 +49,7 @@ const WildcardRow wildcardRows[] = {
     {u"abXd", u"a*bc*d", false},
     {u"mississippi", u"m*iss*ppi", true},
     {u"mississippi", u"m*iss*ipi", false},
-    {u"a*b", u"a?b", true},             // no escapes: '*' in a name is an ordinary character
+    {u"a*b", u"a?b", true},  // no escapes: '*' in a name is an ordinary character
     {u"\u00e9t\u00e9", u"\u00c9T\u00c9", true},  // Latin-1 letters compare without case
     {u"x.doc", u"*.do?", true},
 };
@@ -155,8 +155,10 @@ TEST_F(PatternListTest, IgnoreWinsOverOnly) {
     auto context = std::make_unique<SyncContext>();
     context->ignoreList = parsePatternList(&heap, "*.tmp");
     context->onlyList = parsePatternList(&heap, "*.tmp;*.txt");
-    const FilterRow rows[] = {{u"a.tmp", true}, {u"b.txt", false}, {u"c.doc", true}, {u"B.TXT", false}};
-    for (const FilterRow& row : rows) EXPECT_EQ(isIgnored(context->ignoreList, context->onlyList, row.name), row.ignored);
+    const FilterRow rows[] = {
+        {u"a.tmp", true}, {u"b.txt", false}, {u"c.doc", true}, {u"B.TXT", false}};
+    for (const FilterRow& row : rows)
+        EXPECT_EQ(isIgnored(context->ignoreList, context->onlyList, row.name), row.ignored);
 }
 
 TEST_F(PatternListTest, FilterWithOneListOrNone) {
@@ -172,4 +174,4 @@ TEST_F(PatternListTest, FilterWithOneListOrNone) {
     EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"a.png"));
 }
 
-} // namespace
+}  // namespace

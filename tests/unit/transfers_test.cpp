@@ -10,12 +10,12 @@
 #include <string>
 
 #include "adb/connection.h"
-#include "support/encodings.h"
 #include "adb/syncqueries.h"
-#include "raised_code.h"
-#include "run/copypasses.h"
 #include "adb_peer.h"
+#include "raised_code.h"
 #include "run/context.h"
+#include "run/copypasses.h"
+#include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
 
@@ -47,8 +47,9 @@ protected:
         heapInit(&context->heap, kRunHeapSize);
         std::memcpy(context->androidRoot, u"/sdcard", sizeof u"/sdcard");
         root = fs::temp_directory_path() /
-               ("tandrix-transfers-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("tandrix-transfers-" +
+                std::to_string(testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
         fs::create_directories(root);
         osNarrowToWide(root.string().c_str(), context->hostRoot, kRootChars);
@@ -95,14 +96,14 @@ void sendHello(PeerLink* link) {
     std::string request = "RECV" + le32(13) + "/sdcard/f.txt";
     EXPECT_EQ(peerRead(link, request.size()), request);
     peerWrite(link, "DATA" + le32(2) + "he" + "DATA" + le32(3) + "llo" + "DONE" + le32(0));
-    peerRead(link, 1);   // until the client closes
+    peerRead(link, 1);  // until the client closes
 }
 
 TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
     FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
     serve(sendHello);
-    osFailCall(OS_WRITE, 2);   // the second record cannot be written
+    osFailCall(OS_WRITE, 2);  // the second record cannot be written
     EXPECT_FALSE(pullFile(context.get(), device));
     expectOldFileOnly();
     EXPECT_EQ(context->statusCounts[CreatedOnHost] + context->statusCounts[UpdatedOnHost], 0u);
@@ -126,7 +127,8 @@ TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
     EXPECT_EQ(readAll(root / "f.txt"), "hello");
     auto written = fs::last_write_time(root / "f.txt");
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::file_clock::to_sys(written).time_since_epoch()).count();
+                       std::chrono::file_clock::to_sys(written).time_since_epoch())
+                       .count();
     EXPECT_EQ(seconds, 1600000000);
     EXPECT_EQ(context->statusCounts[CreatedOnHost], 1u);
 }
@@ -136,7 +138,7 @@ TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
     FileNode* host = node(&context->hostTop, u"f.txt", 9, HostFileOnly);
     std::string received;
     serve([&](PeerLink* link) {
-        received = peerRead(link, 1024);   // whatever comes before the client closes
+        received = peerRead(link, 1024);  // whatever comes before the client closes
     });
     osFailCall(OS_READ, 1);
     EXPECT_FALSE(pushFile(context.get(), host));
@@ -165,7 +167,7 @@ TEST_F(TransferNet, PushOfAFileThatChangedSinceListedSendsNothing) {
 }
 
 TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
-    std::u16string longName(600, u'n');   // 600 three-byte characters: beyond 1023 UTF-8 bytes
+    std::u16string longName(600, u'n');  // 600 three-byte characters: beyond 1023 UTF-8 bytes
     for (char16_t& c : longName) c = u'\u00e9';
     FileNode* device = node(&context->androidTop, longName.c_str(), 5, AndroidFileOnly);
     FileNode* host = node(&context->hostTop, longName.c_str(), 5, HostFileOnly);
@@ -184,7 +186,7 @@ TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
 // Both sides write more than the link holds before they read: the client must read
 // the peer's bytes while its own wait for room, or both wait for good.
 TEST_F(TransferNet, SendThatFindsNoRoomReadsTheRepliesThatWait) {
-    constexpr size_t kBytes = 16u << 20;   // beyond what loopback buffers hold both ways
+    constexpr size_t kBytes = 16u << 20;  // beyond what loopback buffers hold both ways
     std::string received;
     serve([&](PeerLink* link) {
         peerWrite(link, std::string(kBytes, 'r'));
@@ -207,7 +209,7 @@ TEST_F(TransferNet, SendThatFindsNoRoomReadsTheRepliesThatWait) {
     };
     std::string data(kBytes, 's');
     EXPECT_TRUE(adbSendReading(conn, data.data(), kBytes, readReply, &replies));
-    EXPECT_GT(replies.reads, 0);   // some of the peer's bytes were read while sending
+    EXPECT_GT(replies.reads, 0);  // some of the peer's bytes were read while sending
     while (replies.left > 0) readReply(&replies);
     adbRelease(conn);
     peerFinish(&peer);
