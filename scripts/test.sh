@@ -26,15 +26,20 @@ run_tests() {
   (cd "$1" && ctest --output-on-failure -j"$jobs" --timeout 600)
 }
 
-build build -DCMAKE_BUILD_TYPE=Release && run_tests build
+# One step a line: a failure inside an && list would not stop the script.
+build build -DCMAKE_BUILD_TYPE=Release
+run_tests build
 echo "=== installing into a scratch prefix"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 [ -x "$prefix/bin/tandrix" ] || { echo "cmake --install did not install bin/tandrix"; exit 1; }
 rm -rf "$prefix"
-build build-debug -DCMAKE_BUILD_TYPE=Debug && run_tests build-debug
-CXX=clang++ build build-clang -DCMAKE_BUILD_TYPE=Release && run_tests build-clang
-build build-asan -DTANDRIX_SANITIZE=ON && run_tests build-asan
+build build-debug -DCMAKE_BUILD_TYPE=Debug
+run_tests build-debug
+CXX=clang++ build build-clang -DCMAKE_BUILD_TYPE=Release
+run_tests build-clang
+build build-asan -DTANDRIX_SANITIZE=ON
+run_tests build-asan
 echo "=== fuzzing every target for 20 s"
 scripts/fuzz.sh 20
 adbsim="$top/build/tests/adbsim"

@@ -33,7 +33,7 @@ constexpr uint32_t kV2SizeAt = 36;
 constexpr uint32_t kV2MtimeAt = 52;
 constexpr uint32_t kV2NameLengthAt = 68;
 constexpr uint32_t kDeviceNoEntry = 2;  // ENOENT on the device: nothing there
-constexpr size_t kErrorNameBytes = 48;  // "Permission denied (error 13)"
+constexpr size_t kErrorNameBytes = 64;  // the longest row text and " (error 4294967295)"
 
 // Device (Linux) error numbers a query may report, with their usual texts.
 struct DeviceErrorRow {
