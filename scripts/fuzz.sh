@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 export CXX=${CXX_FUZZ:-clang++}
 cmake -S "$root/fuzz" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j2 >/dev/null
+cmake --build "$build" -j2 >/dev/null || { echo "fuzz: the build failed:" >&2; cmake --build "$build" -j1 2>&1 | tail -n 30 >&2; exit 1; }
 status=0
 for target in names replies cmdline wildcard; do
     work=$(mktemp -d)
