@@ -6,8 +6,8 @@
 # and for TANDRIX_WINDOW=1 (one file or directory in flight) in the same run, and their
 # ratio (above 1: the window is faster).
 # Usage: bench/pipeline.sh [BUILD-DIR]   (as root: runs in a private network namespace)
-# REPS=5 by default; DELAYS="0 1 5"; BIG=1 adds the compare of 100,000 files in 1,000
-# directories.
+# REPS=5 by default; DELAYS="0 1 5"; ROWS="small big compare" (any of them); BIG=1 adds
+# the compare of 100,000 files in 1,000 directories.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -112,8 +112,9 @@ compare_rows() {   # directories
 }
 
 echo "tandrix through adbsim: default window against TANDRIX_WINDOW=1, medians of $reps"
-transfer_rows "2,000 x 4 KiB" small_tree
-transfer_rows "1 x 256 MiB" big_file
-compare_rows 100
+rows=" ${ROWS:-small big compare} "
+[[ $rows == *" small "* ]] && transfer_rows "2,000 x 4 KiB" small_tree
+[[ $rows == *" big "* ]] && transfer_rows "1 x 256 MiB" big_file
+[[ $rows == *" compare "* ]] && compare_rows 100
 [ -n "${BIG:-}" ] && compare_rows 1000
 exit 0

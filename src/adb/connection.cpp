@@ -2,9 +2,13 @@
 // (each wait bounded by the OS layer), pending-byte count, release.
 #include "adb/connection.h"
 
+#include <cstring>
+
 #include "support/errors.h"
 
 bool adbConnect(AdbConnection* conn) {
+    conn->inboxStart = 0;
+    conn->inboxEnd = 0;
     return osNetConnect(&conn->net, kAdbPort, kAdbTimeoutMs);
 }
 
@@ -36,19 +40,39 @@ bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
 void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count) {
     unsigned char* next = static_cast<unsigned char*>(buffer);
     while (count > 0) {
-        // The limit holds per read, so a peer that trickles bytes keeps the receive alive.
-        int64_t got = osNetReceive(&conn->net, next, count, kAdbTimeoutMs);
+        uint32_t held = conn->inboxEnd - conn->inboxStart;
+        if (held > 0) {
+            uint32_t piece = held < count ? held : count;
+            std::memcpy(next, conn->inbox + conn->inboxStart, piece);
+            conn->inboxStart += piece;
+            next += piece;
+            count -= piece;
+            continue;
+        }
+        // A large read goes straight to the caller; a small one fills the buffer with
+        // whatever has come. The limit holds per read, so a peer that trickles bytes
+        // keeps the receive alive.
+        bool direct = count >= kInboxBytes;
+        unsigned char* into = direct ? next : conn->inbox;
+        int64_t got = osNetReceive(&conn->net, into, direct ? count : kInboxBytes, kAdbTimeoutMs);
         if (got <= 0) raiseError(ERR_ADB_NO_RESPONSE);  // failure, time-out or closed
-        next += got;
-        count -= static_cast<uint32_t>(got);
+        if (direct) {
+            next += got;
+            count -= static_cast<uint32_t>(got);
+        } else {
+            conn->inboxStart = 0;
+            conn->inboxEnd = static_cast<uint32_t>(got);
+        }
     }
 }
 
 uint32_t adbBytesAvailable(AdbConnection* conn) {
-    return osNetAvailable(&conn->net);
+    return conn->inboxEnd - conn->inboxStart + osNetAvailable(&conn->net);
 }
 
 void adbRelease(AdbConnection* conn) {
+    conn->inboxStart = 0;
+    conn->inboxEnd = 0;
     osNetClose(&conn->net);
 }
 

@@ -1,5 +1,6 @@
 // The one TCP connection to the local ADB server: connect with a time limit, move
-// exact byte counts (each wait bounded), count pending bytes, release.
+// exact byte counts (each wait bounded), count pending bytes, release. Receives go
+// through a buffer, so a listing of small records costs a few reads, not two per entry.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@ constexpr uint16_t kAdbPort = 5037;
 constexpr uint32_t kAdbTimeoutMs = 15000;  // every network wait
 constexpr uint32_t kDiscardBytes = 4096;   // unwanted reply bytes are read in pieces of this
 constexpr size_t kSerialSize = 256;        // /d value, terminator included
+constexpr uint32_t kInboxBytes = 65536;    // received bytes not yet taken
 
 // Sync record versions the device offers (its feature list); 0 means the v1 records.
 constexpr uint32_t kFeatureStatV2 = 0x01;  // "stat_v2": STA2 and LST2
@@ -21,6 +23,9 @@ struct AdbConnection {
     char serial[kSerialSize];  // /d: device serial, empty when not given
     uint32_t features;         // kFeature* bits the device offers
     OsNetState net;            // socket and, on Windows, the two events and I/O record
+    uint32_t inboxStart;       // inbox[inboxStart, inboxEnd) came in and was not taken
+    uint32_t inboxEnd;
+    unsigned char inbox[kInboxBytes];
 };
 
 bool adbConnect(AdbConnection* conn);                                    // never raises
@@ -39,5 +44,6 @@ void adbReceiveAll(AdbConnection* conn, void* buffer,
                    uint32_t count);  // raises ERR_ADB_NO_RESPONSE
 // Reads and drops `count` announced bytes, so nothing of a record stays in the stream.
 void adbDiscard(AdbConnection* conn, uint32_t count);  // raises like adbReceiveAll
+// Bytes that came in and were not taken yet, in the buffer or in the socket.
 uint32_t adbBytesAvailable(AdbConnection* conn);
 void adbRelease(AdbConnection* conn);

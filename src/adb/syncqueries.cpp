@@ -334,6 +334,13 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
     insertChildrenSorted(directory, children.data(), children.size());
 }
 
+void discardListReply(AdbConnection* conn) {
+    bool v2 = (conn->features & kFeatureListV2) != 0;
+    DeviceEntry entry;
+    while (readListRecord(conn, v2, &entry)) adbDiscard(conn, entry.nameLength);
+    adbDiscard(conn, entry.nameLength);
+}
+
 bool syncQuit(AdbConnection* conn) {
     sendSyncRequest(conn, "QUIT", nullptr, 0);
     return true;

@@ -52,4 +52,6 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
                         FileNode* directory);
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
                    FileNode* directory, std::string* notes);
+// Reads a LIST reply to its end and keeps nothing of it.
+void discardListReply(AdbConnection* conn);
 bool syncQuit(AdbConnection* conn);

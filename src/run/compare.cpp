@@ -3,11 +3,13 @@
 // directories that hold the marker file.
 //
 // The device directories that the walk will enter are asked for ahead of it: once a
-// directory pair is read, the marker STATs of the device subdirectories to be entered
-// go out, and each LIST as soon as its STAT shows no marker, within a window. Replies
-// come in request order and are kept in the nodes (children) and in a record per
-// directory (marker, lines about skipped entries) until the walk gets there, so the
-// walk, its order and its output stay those of one request at a time.
+// directory pair is read, the marker STAT and the LIST of each device subdirectory to
+// be entered go out together, within a window, so a level costs one round trip. The
+// listing of a directory that turns out to hold the marker is read and dropped.
+// Replies come in request order and are kept in the nodes (children) and in a record
+// per directory (marker, lines about skipped entries) until the walk gets there, so
+// the walk, its order and its output stay those of one request at a time. With a
+// window of one, the LIST waits for its STAT as before the window existed.
 #include "run/compare.h"
 
 #include <algorithm>
@@ -29,8 +31,10 @@ enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
 
 struct AheadDir {
     AheadState state = AheadState::Waiting;
-    bool marker = false;  // the STAT found the marker: no LIST
-    std::string notes;    // lines about skipped entries, said when the walk arrives
+    bool marker = false;     // the STAT found the marker: the listing is not used
+    bool listAsked = false;  // the LIST went out with the STAT
+    bool drop = false;       // the walk left without the listing: drop it when it comes
+    std::string notes;       // lines about skipped entries, said when the walk arrives
 };
 
 struct AheadRequest {
@@ -46,6 +50,7 @@ struct DeviceAhead {
     std::deque<FileNode*> waiting;   // to ask, the walk's next first
     std::deque<FileNode*> listNext;  // STAT read without a marker, LIST to send
     std::deque<AheadRequest> sent;   // as their replies will come
+    bool draining;                   // the walk ended: listings still coming are dropped
 };
 
 namespace {
@@ -63,16 +68,26 @@ bool readAheadReply(void* state) {
     ahead->sent.pop_front();
     AheadDir* dir = &ahead->dirs[request.directory];
     if (request.list) {
+        ahead->inFlight -= 1;
+        if (dir->marker || dir->drop || ahead->draining) {
+            discardListReply(&context->conn);
+            if (dir->drop)
+                ahead->dirs.erase(request.directory);
+            else
+                dir->state = AheadState::Done;
+            return true;
+        }
         readListReply(&context->conn, &context->heap, context->androidRoot, request.directory,
                       &dir->notes);
         dir->state = AheadState::Done;
-        ahead->inFlight -= 1;
         return true;
     }
     MarkerNode marker;
     initMarkerNode(&marker, request.directory);
     dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
-    if (dir->marker) {
+    if (dir->listAsked) {
+        dir->state = AheadState::ListOut;
+    } else if (dir->marker) {
         dir->state = AheadState::Done;
         ahead->inFlight -= 1;
     } else {
@@ -83,10 +98,11 @@ bool readAheadReply(void* state) {
 }
 
 // Sends what may go: every LIST whose STAT came back, then marker STATs while the
-// window has room.
+// window has room, each with its LIST behind it in the same write when the window
+// holds more than one directory.
 void sendAhead(DeviceAhead* ahead) {
     SyncContext* context = ahead->context;
-    unsigned char request[kSyncRequestBytes];
+    unsigned char request[2 * kSyncRequestBytes];
     for (;;) {
         FileNode* directory;
         bool list = !ahead->listNext.empty();
@@ -123,6 +139,16 @@ void sendAhead(DeviceAhead* ahead) {
         }
         dir->state = list ? AheadState::ListOut : AheadState::StatOut;
         ahead->sent.push_back(AheadRequest{directory, list});
+        if (!list && ahead->limit > 1) {
+            // The LIST path is shorter than the marker's, so it fits when the STAT did.
+            uint32_t more =
+                putListRequest(&context->conn, request + length, context->androidRoot, directory);
+            if (more != 0) {
+                dir->listAsked = true;
+                ahead->sent.push_back(AheadRequest{directory, true});
+                length += more;
+            }
+        }
         adbSendReading(&context->conn, request, length, readAheadReply, ahead);
     }
 }
@@ -170,6 +196,17 @@ void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
     sendAhead(ahead);
 }
 
+// The walk leaves a device directory without its listing: a record that is done is
+// removed now, one with a LIST out when the reply has been read and dropped.
+void leaveDevice(DeviceAhead* ahead, FileNode* device) {
+    auto found = ahead->dirs.find(device);
+    if (found == ahead->dirs.end()) return;
+    if (found->second.state == AheadState::Done)
+        ahead->dirs.erase(found);
+    else
+        found->second.drop = true;
+}
+
 void sayNotes(const std::string& notes) {
     size_t start = 0;
     while (start < notes.size()) {
@@ -187,7 +224,7 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     bool marker = host != nullptr && hostHasMarker(context, host);
     if (!marker && device != nullptr) {
         marker = awaitDevice(ahead, device, false)->marker;
-        if (marker) ahead->dirs.erase(device);
+        if (marker) leaveDevice(ahead, device);
     }
     if (marker) {
         setStatus(context, host, nullptr, HostDirIgnored);
@@ -196,9 +233,10 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     }
     // A host directory that cannot be read is left out like one with the marker:
     // nothing is pulled into it and nothing of it is pushed. A device listing already
-    // asked for is read and dropped when the walk ends.
+    // asked for is read and dropped.
     if (host != nullptr &&
         !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk)) {
+        if (device != nullptr) leaveDevice(ahead, device);
         setStatus(context, host, nullptr, HostDirIgnored);
         setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
@@ -274,14 +312,16 @@ void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
     uint32_t limit = context->requestWindow;
     ahead.limit = limit == 0 || limit > kAheadDirs ? kAheadDirs : limit;
     ahead.inFlight = 0;
+    ahead.draining = false;
     struct WalkScope {
         SyncContext* context;
         ~WalkScope() { context->ahead = nullptr; }
     } scope{context};
     context->ahead = &ahead;
     compareLevel(context, host, device);
-    // Replies nobody waited for (a host marker that appeared meanwhile) leave the
-    // connection clean for the transfers.
+    // Replies nobody waited for (a host marker that appeared meanwhile) are read and
+    // dropped, leaving the connection clean for the transfers.
+    ahead.draining = true;
     while (!ahead.sent.empty()) readAheadReply(&ahead);
 }
 

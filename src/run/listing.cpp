@@ -147,8 +147,32 @@ void appendText(LineText* line, const char* text) {
     placeText(line, line->length - line->start, text, strlen(text));
 }
 
+// The listing pass writes its lines through this buffer, one write per 64 KiB rather
+// than one per line; copy lines and the summary go out at once.
+constexpr size_t kListingOutputBytes = 65536;
+static_assert(kListingOutputBytes >= kLineChars, "a listing line fits the buffer");
+
+struct ListingOutput {
+    bool on;
+    size_t used;
+    char data[kListingOutputBytes];
+};
+
+ListingOutput listingOutput;
+
+void flushListing() {
+    osWriteStdout(listingOutput.data, listingOutput.used);
+    listingOutput.used = 0;
+}
+
 void writeLine(const LineText* line) {
-    osWriteStdout(line->text, line->length);
+    if (!listingOutput.on) {
+        osWriteStdout(line->text, line->length);
+        return;
+    }
+    if (listingOutput.used + line->length > kListingOutputBytes) flushListing();
+    memcpy(listingOutput.data + listingOutput.used, line->text, line->length);
+    listingOutput.used += line->length;
 }
 
 bool isListed(uint32_t mask, int status) {
@@ -380,16 +404,20 @@ void abandonCopyLine(SyncContext* context, int status, const FileNode* node, con
 
 void listResults(SyncContext* context) {
     uint32_t mask = context->listMask;
+    listingOutput.on = true;
     if ((mask & kListOneSidedBlocks) != 0) {
         listOneSidedBlock(context, &mask, kHostOnlyBits, &context->hostTop, HostDirOnly,
                           HostFileOnly);
         listOneSidedBlock(context, &mask, kAndroidOnlyBits, &context->androidTop, AndroidDirOnly,
                           AndroidFileOnly);
     }
-    if ((mask & kStatusBits) == 0) return;
-    context->printedAny = 0;
-    walkPair(context, mask, context->hostTop.firstChild, context->androidTop.firstChild);
-    if (context->printedAny != 0) context->needBlankLine = 1;
+    if ((mask & kStatusBits) != 0) {
+        context->printedAny = 0;
+        walkPair(context, mask, context->hostTop.firstChild, context->androidTop.firstChild);
+        if (context->printedAny != 0) context->needBlankLine = 1;
+    }
+    flushListing();
+    listingOutput.on = false;
 }
 
 void printSummary(SyncContext* context) {

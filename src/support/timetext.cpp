@@ -347,7 +347,8 @@ static bool equalsIgnoringCase(const char* a, const char* b) {
 
 static const TimeToken* tokenAt(const char* position) {
     for (const TimeToken& row : timeTokens)
-        if (strncmp(position, row.text, strlen(row.text)) == 0) return &row;
+        if (row.text[0] == *position && strncmp(position, row.text, strlen(row.text)) == 0)
+            return &row;
     return nullptr;
 }
 
