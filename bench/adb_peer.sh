@@ -5,6 +5,7 @@
 # the median of RUNS runs per tool (the tools alternate), min-max, and the ratio adb
 # time / tandrix time. Every run is checked (file count, bytes, times) before it counts.
 # Usage: bench/adb_peer.sh [BUILD-DIR] [RUNS] [BIG-MIB]   (as root: a private network namespace)
+# CASES="push_big pull_big push_small pull_small noop" (any of them); DELAYS="0 5".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -163,11 +164,15 @@ echo "the device is adbsim --daemon; medians of $runs runs in seconds (min-max);
 echo
 echo "| case                                 | delay |     tandrix s (min-max)  | adb         |         adb s (min-max)  | ratio |"
 echo "|--------------------------------------|-------|--------------------------|-------------|--------------------------|-------|"
-for delay in 0 5; do
+cases=" ${CASES:-push_big pull_big push_small pull_small noop} "
+row() {   # LABEL CASE ADB-NAME, when CASES names it
+    if [[ $cases == *" $2 "* ]]; then one_row "$@"; fi
+}
+for delay in ${DELAYS:-0 5}; do
     serial=127.0.0.1:$([ "$delay" = 0 ] && echo 6101 || echo 6102)
-    one_row "push 1 file of $big_mib MiB" push_big "push"
-    one_row "pull 1 file of $big_mib MiB" pull_big "pull -a"
-    one_row "push 2,000 files of 4 KiB in 20 dirs" push_small "push"
-    one_row "pull 2,000 files of 4 KiB in 20 dirs" pull_small "pull -a"
-    one_row "no-op, 10,000 files in 100 dirs" noop "push --sync"
+    row "push 1 file of $big_mib MiB" push_big "push"
+    row "pull 1 file of $big_mib MiB" pull_big "pull -a"
+    row "push 2,000 files of 4 KiB in 20 dirs" push_small "push"
+    row "pull 2,000 files of 4 KiB in 20 dirs" pull_small "pull -a"
+    row "no-op, 10,000 files in 100 dirs" noop "push --sync"
 done

@@ -7,7 +7,9 @@
 # ratio (above 1: the window is faster).
 # Usage: bench/pipeline.sh [BUILD-DIR]   (as root: runs in a private network namespace)
 # REPS=5 by default; DELAYS="0 1 5"; ROWS="small big compare" (any of them); BIG=1 adds
-# the compare of 100,000 files in 1,000 directories.
+# the compare of 100,000 files in 1,000 directories. BASELINE=/path/to/tandrix runs that
+# binary (as it comes, without TANDRIX_WINDOW) in the second column instead, e.g. one
+# built before the window, for "not slower than before" at DELAYS=0.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -49,15 +51,21 @@ one_row() {
     local window="" single="" i
     for i in $(seq 1 "$reps"); do
         $prepare; window+="$(seconds "$@") "
-        $prepare; single+="$(TANDRIX_WINDOW=1 seconds "$@") "
+        if [ -n "${BASELINE:-}" ]; then
+            $prepare; single+="$(seconds "$BASELINE" "${@:2}") "
+        else
+            $prepare; single+="$(TANDRIX_WINDOW=1 seconds "$@") "
+        fi
     done
     local w s
     w=$(tr ' ' '\n' <<<"$window" | grep . | stats)
     s=$(tr ' ' '\n' <<<"$single" | grep . | stats)
-    awk -v l="$label" -v w="$w" -v s="$s" 'BEGIN {
+    local base="one at a time"
+    [ -n "${BASELINE:-}" ] && base="baseline"
+    awk -v l="$label" -v w="$w" -v s="$s" -v base="$base" 'BEGIN {
         split(w, a, " "); split(s, b, " ")
-        printf "%-30s %8.3f s (%.3f-%.3f)   one at a time %8.3f s (%.3f-%.3f)   x%.1f\n",
-            l, a[1], a[2], a[3], b[1], b[2], b[3], b[1] / a[1] }'
+        printf "%-30s %8.3f s (%.3f-%.3f)   %s %8.3f s (%.3f-%.3f)   x%.2f\n",
+            l, a[1], a[2], a[3], base, b[1], b[2], b[3], b[1] / a[1] }'
 }
 
 small_tree() {
@@ -111,7 +119,11 @@ compare_rows() {   # directories
     done
 }
 
-echo "tandrix through adbsim: default window against TANDRIX_WINDOW=1, medians of $reps"
+if [ -n "${BASELINE:-}" ]; then
+    echo "tandrix through adbsim: $tool against $BASELINE, medians of $reps"
+else
+    echo "tandrix through adbsim: default window against TANDRIX_WINDOW=1, medians of $reps"
+fi
 rows=" ${ROWS:-small big compare} "
 [[ $rows == *" small "* ]] && transfer_rows "2,000 x 4 KiB" small_tree
 [[ $rows == *" big "* ]] && transfer_rows "1 x 256 MiB" big_file
