@@ -19,7 +19,7 @@ if ! command -v adb >/dev/null; then
     exit 1
 fi
 tool=$build/tandrix
-work=$(mktemp -d /tmp/tandrix-peer.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-peer.XXXXXX")
 export HOME=$work/home   # the server writes its key below HOME
 mkdir -p "$HOME"
 daemons=()

@@ -10,7 +10,7 @@ build=$(cd "${1:-$here/../build}" && pwd)
 if [ -z "${BENCH_IN_NETNS:-}" ]; then
     BENCH_IN_NETNS=1 exec "$here/../tests/netns.sh" bash "$0" "$build"
 fi
-work=$(mktemp -d /tmp/tandrix-bench.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
 sim=""
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
 

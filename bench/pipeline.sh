@@ -19,7 +19,7 @@ fi
 reps=${REPS:-5}
 delays=${DELAYS:-0 1 5}
 tool=${TANDRIX:-$build/tandrix}
-work=$(mktemp -d /tmp/tandrix-bench.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
 sim=""
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
 

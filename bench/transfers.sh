@@ -11,7 +11,7 @@ if [ -z "${BENCH_IN_NETNS:-}" ]; then
 fi
 tool=$build/tandrix
 adbsim=$build/tests/adbsim
-work=$(mktemp -d /tmp/tandrix-bench.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
 sim=""
 trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
 

@@ -9,7 +9,9 @@
 // Replies come in request order and are kept in the nodes (children) and in a record
 // per directory (marker, lines about skipped entries) until the walk gets there, so
 // the walk, its order and its output stay those of one request at a time. With a
-// window of one, the LIST waits for its STAT as before the window existed.
+// window of one, the LIST waits for its STAT as before the window existed. The run's
+// walk starts with the device root's STAT, and the root's own marker STAT and LIST
+// follow it at once.
 #include "run/compare.h"
 
 #include <algorithm>
@@ -37,9 +39,11 @@ struct AheadDir {
     std::string notes;       // lines about skipped entries, said when the walk arrives
 };
 
+enum class AheadAsk { Root, Marker, List };  // the root's STAT, a marker STAT, a LIST
+
 struct AheadRequest {
     FileNode* directory;
-    bool list;  // LIST, else the marker STAT
+    AheadAsk ask;
 };
 
 struct DeviceAhead {
@@ -51,6 +55,8 @@ struct DeviceAhead {
     std::deque<FileNode*> listNext;  // STAT read without a marker, LIST to send
     std::deque<AheadRequest> sent;   // as their replies will come
     bool draining;                   // the walk ended: listings still coming are dropped
+    bool rootRead;                   // the device root's STAT was answered
+    bool rootExists;
 };
 
 namespace {
@@ -66,8 +72,13 @@ bool readAheadReply(void* state) {
     if (ahead->sent.empty()) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     AheadRequest request = ahead->sent.front();
     ahead->sent.pop_front();
+    if (request.ask == AheadAsk::Root) {
+        ahead->rootExists = readStatAnswer(&context->conn, context->androidRoot, request.directory);
+        ahead->rootRead = true;
+        return true;
+    }
     AheadDir* dir = &ahead->dirs[request.directory];
-    if (request.list) {
+    if (request.ask == AheadAsk::List) {
         ahead->inFlight -= 1;
         if (dir->marker || dir->drop || ahead->draining) {
             discardListReply(&context->conn);
@@ -138,14 +149,14 @@ void sendAhead(DeviceAhead* ahead) {
             continue;
         }
         dir->state = list ? AheadState::ListOut : AheadState::StatOut;
-        ahead->sent.push_back(AheadRequest{directory, list});
+        ahead->sent.push_back(AheadRequest{directory, list ? AheadAsk::List : AheadAsk::Marker});
         if (!list && ahead->limit > 1) {
             // The LIST path is shorter than the marker's, so it fits when the STAT did.
             uint32_t more =
                 putListRequest(&context->conn, request + length, context->androidRoot, directory);
             if (more != 0) {
                 dir->listAsked = true;
-                ahead->sent.push_back(AheadRequest{directory, true});
+                ahead->sent.push_back(AheadRequest{directory, AheadAsk::List});
                 length += more;
             }
         }
@@ -249,6 +260,31 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     classifyChildren(context, host, device);
 }
 
+// The record of the requests ahead lives as long as one walk from its first level.
+void beginWalk(SyncContext* context, DeviceAhead* ahead) {
+    ahead->context = context;
+    uint32_t limit = context->requestWindow;
+    ahead->limit = limit == 0 || limit > kAheadDirs ? kAheadDirs : limit;
+    ahead->inFlight = 0;
+    ahead->draining = false;
+    ahead->rootRead = false;
+    ahead->rootExists = false;
+    context->ahead = ahead;
+}
+
+struct WalkScope {
+    SyncContext* context;
+    ~WalkScope() { context->ahead = nullptr; }
+};
+
+// Replies nobody waited for (a host marker that appeared meanwhile, a walk that
+// stopped at the root) are read and dropped, leaving the connection clean for the
+// transfers.
+void endWalk(DeviceAhead* ahead) {
+    ahead->draining = true;
+    while (!ahead->sent.empty()) readAheadReply(ahead);
+}
+
 constexpr uint64_t kOneHour = 3600;
 
 // Whole 64-bit seconds, so that times after 2106 still compare in order.
@@ -308,21 +344,38 @@ void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
         return;
     }
     DeviceAhead ahead;
-    ahead.context = context;
-    uint32_t limit = context->requestWindow;
-    ahead.limit = limit == 0 || limit > kAheadDirs ? kAheadDirs : limit;
-    ahead.inFlight = 0;
-    ahead.draining = false;
-    struct WalkScope {
-        SyncContext* context;
-        ~WalkScope() { context->ahead = nullptr; }
-    } scope{context};
-    context->ahead = &ahead;
+    beginWalk(context, &ahead);
+    WalkScope scope{context};
     compareLevel(context, host, device);
-    // Replies nobody waited for (a host marker that appeared meanwhile) are read and
-    // dropped, leaving the connection clean for the transfers.
-    ahead.draining = true;
-    while (!ahead.sent.empty()) readAheadReply(&ahead);
+    endWalk(&ahead);
+}
+
+void compareRoots(SyncContext* context) {
+    FileNode* device = &context->androidTop;
+    DeviceAhead ahead;
+    beginWalk(context, &ahead);
+    WalkScope scope{context};
+    unsigned char request[kSyncRequestBytes];
+    uint32_t length = putStatRequest(&context->conn, request, context->androidRoot, device);
+    if (length != 0) {
+        ahead.sent.push_back(AheadRequest{device, AheadAsk::Root});
+        adbSendReading(&context->conn, request, length, readAheadReply, &ahead);
+        if (ahead.limit > 1 && !hostHasMarker(context, &context->hostTop)) {
+            ahead.waiting.push_back(device);
+            sendAhead(&ahead);
+        }
+        while (!ahead.rootRead) readAheadReply(&ahead);
+    }
+    char shown[kNarrowPathBytes];
+    devicePathNarrow(context->androidRoot, device, shown);
+    checkRoot(ahead.rootExists, device, shown);
+    compareLevel(context, &context->hostTop, device);
+    endWalk(&ahead);
+}
+
+void checkRoot(bool exists, const FileNode* top, const char* shown) {
+    if (exists && isDirectory(top)) return;
+    raiseErrorText(exists ? ERR_ROOT_NOT_DIRECTORY : ERR_ROOT_MISSING, shown);
 }
 
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {

@@ -1,7 +1,7 @@
 // Tree comparison: reads both trees as it descends, pairs children by name, gives
 // every node its status and counts it, with the marker file and the time rule.
-// Raise: compareTrees and classifyChildren (through the device and host reads they
-// make). setStatus, classifyFilePair, compareTimes and hostHasMarker never raise.
+// Raise: compareTrees, compareRoots, checkRoot and classifyChildren (through the device
+// and host reads they make). setStatus, classifyFilePair, compareTimes and hostHasMarker never raise.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,12 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 // Compares a directory pair (either may be null): marker tests, both reads, then
 // classifyChildren.
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device);
+// The run's comparison: checks the device root with a STAT (raising like checkRoot),
+// whose reply the root's own requests do not wait for, then compares the two roots.
+void compareRoots(SyncContext* context);
+// Raises ERR_ROOT_MISSING or ERR_ROOT_NOT_DIRECTORY, naming `shown`, unless the root
+// exists and is a directory.
+void checkRoot(bool exists, const FileNode* top, const char* shown);
 // The merge of two child lists that are already read and in name order: numbers the
 // merged positions in `order`, classifies every child and descends where the
 // options allow.

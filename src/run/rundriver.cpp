@@ -36,23 +36,10 @@ void writeRunMessage(const char* text) {
     osWriteStdout(line, length + std::strlen(end));
 }
 
-// Raises when a root is missing or is not a directory; `shown` names it.
-void checkRoot(bool exists, const FileNode* top, const char* shown) {
-    if (exists && isDirectory(top)) return;
-    raiseErrorText(exists ? ERR_ROOT_NOT_DIRECTORY : ERR_ROOT_MISSING, shown);
-}
-
 void checkHostRoot(SyncContext* context) {
     char shown[kNarrowPathBytes];
     hostPathNarrow(context->hostRoot, &context->hostTop, shown);
     checkRoot(statHostNode(context->hostRoot, &context->hostTop), &context->hostTop, shown);
-}
-
-void checkAndroidRoot(SyncContext* context) {
-    char shown[kNarrowPathBytes];
-    devicePathNarrow(context->androidRoot, &context->androidTop, shown);
-    bool exists = syncStat(&context->conn, context->androidRoot, &context->androidTop);
-    checkRoot(exists, &context->androidTop, shown);
 }
 
 }  // namespace
@@ -77,9 +64,7 @@ int runSync(SyncContext* context) {
     selectTransport(&context->conn);
     sendHostRequest(&context->conn, "sync:");
     readHostStatus(&context->conn);
-    checkAndroidRoot(context);
-
-    compareTrees(context, &context->hostTop, &context->androidTop);
+    compareRoots(context);
     listResults(context);
 
     // Pushes before pulls; a failed copy ends the run without QUIT and without summary.
