@@ -36,7 +36,7 @@ void readReplies(AdbConnection* conn, PrivateHeap* heap, uint8_t which) {
         }
         break;
     case 2:
-        readSendStatus(conn, which & 4);
+        readSendStatus(conn);
         break;
     default: {
         static unsigned char buffer[kDataChunkBytes];

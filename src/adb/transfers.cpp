@@ -36,8 +36,7 @@ uint32_t receiveLe32(AdbConnection* conn) {
 
 }  // namespace
 
-void readSendStatus(AdbConnection* conn, bool wait) {
-    if (!wait && adbBytesAvailable(conn) == 0) return;
+void readSendStatus(AdbConnection* conn) {
     unsigned char id[4];
     adbReceiveAll(conn, id, 4);
     if (sameId(id, "FAIL")) raiseFailText(conn, receiveLe32(conn));

@@ -17,10 +17,9 @@ constexpr uint32_t kModeSuffixBytes = 6;     // ",33279"
 // The longest device path SEND takes: a request is never cut.
 constexpr uint32_t kMaxSendPathBytes = kSyncPayloadBytes - kModeSuffixBytes;
 
-// Reads a SEND status: at once when one is waiting (the device may refuse a file
-// before all DATA is sent), or, with `wait`, the final one. Raises ERR_ADB_ERROR
-// with the FAIL text, ERR_ADB_UNKNOWN_RESPONSE for another id.
-void readSendStatus(AdbConnection* conn, bool wait);
+// Reads a SEND status, waiting for it. Raises ERR_ADB_ERROR with the FAIL text,
+// ERR_ADB_UNKNOWN_RESPONSE for another id.
+void readSendStatus(AdbConnection* conn);
 // Writes the SEND request for `remotePath` (at most kMaxSendPathBytes) to `out`, room
 // for kSyncRequestBytes; returns its size.
 uint32_t putSendRequest(unsigned char* out, const char* remotePath);

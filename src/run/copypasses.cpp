@@ -221,7 +221,7 @@ bool readWhole(OsFile file, unsigned char* buffer, uint32_t count) {
 // file's DONE went out answers nothing that was asked.
 bool readPushReply(CopyWindow* window) {
     InFlight* file = expectReply(window);
-    readSendStatus(&window->context->conn, true);
+    readSendStatus(&window->context->conn);
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     retireOldest(window);
     return true;
