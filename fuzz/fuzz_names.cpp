@@ -15,6 +15,17 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
+// True when a UTF-16 text holds no lone surrogate.
+bool isWellFormedUtf16(const char16_t* text) {
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
+            ++text;
+        else if (*text >= 0xD800 && *text < 0xE000)
+            return false;
+    }
+    return true;
+}
+
 void checkDeviceName(const uint8_t* data, size_t size) {
     char name[kDentNameBytes];
     uint32_t length = static_cast<uint32_t>(size < kDentNameBytes - 1 ? size : kDentNameBytes - 1);

@@ -16,15 +16,12 @@ void adbSendAll(AdbConnection* conn, const void* data, uint32_t count) {
     if (!osNetSendAll(&conn->net, data, count, kAdbTimeoutMs)) raiseError(ERR_ADB_SEND);
 }
 
-int64_t adbSendUntilReadable(AdbConnection* conn, const void* data, uint32_t count) {
-    return osNetSendUntilReadable(&conn->net, data, count, kAdbTimeoutMs);
-}
-
 bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
                     bool (*readReply)(void* state), void* state) {
     const unsigned char* next = static_cast<const unsigned char*>(data);
     while (count > 0) {
-        int64_t sent = adbSendUntilReadable(conn, next, count);
+        // All of it, or what fitted before replies came in (-1: failed or timed out).
+        int64_t sent = osNetSendUntilReadable(&conn->net, next, count, kAdbTimeoutMs);
         if (sent < 0) {
             while (adbBytesAvailable(conn) > 0)
                 if (!readReply(state)) return false;

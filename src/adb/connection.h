@@ -30,10 +30,6 @@ struct AdbConnection {
 
 bool adbConnect(AdbConnection* conn);                                    // never raises
 void adbSendAll(AdbConnection* conn, const void* data, uint32_t count);  // raises ERR_ADB_SEND
-// Sends until all is sent or replies wait to be read; returns the count sent (0 to
-// count), or -1 on failure or when neither came within the time limit. Never raises:
-// the caller may first read the replies that explain a refused send.
-int64_t adbSendUntilReadable(AdbConnection* conn, const void* data, uint32_t count);
 // Sends all bytes with replies in flight: whenever the link has no room and a reply
 // waits, `readReply(state)` takes one, so neither side waits on the other for good.
 // False as soon as readReply returns false. A failed send raises ERR_ADB_SEND, after

@@ -126,6 +126,13 @@ void parseV2Fields(const unsigned char* fields, DeviceEntry* entry) {
     entry->seconds = static_cast<int64_t>(readLe64(fields + kV2MtimeAt));
 }
 
+// The v1 fields after the id: mode, size and time (32 bits each), as in STAT and DENT.
+void parseV1Fields(const unsigned char* fields, DeviceEntry* entry) {
+    entry->mode = readLe32(fields);
+    entry->size = readLe32(fields + 4);
+    entry->seconds = readLe32(fields + 8);
+}
+
 // Mode, the size (low 32 bits in `size`, all of it in `fullSize`) and the time; a
 // time of 0 or one no FILETIME holds leaves `mtime` as it was.
 void fillNode(FileNode* node, const DeviceEntry* entry) {
@@ -148,9 +155,7 @@ void readStatReply(AdbConnection* conn, bool v2, DeviceEntry* entry) {
         return;
     }
     adbReceiveAll(conn, reply + kIdBytes, kStatReplyBytes);
-    entry->mode = readLe32(reply + 4);
-    entry->size = readLe32(reply + 8);
-    entry->seconds = readLe32(reply + 12);
+    parseV1Fields(reply + kIdBytes, entry);
 }
 
 // Reads one record of a LIST (DENT) or LIS2 (DNT2) reply up to its name: true for an
@@ -168,9 +173,7 @@ bool readListRecord(AdbConnection* conn, bool v2, DeviceEntry* entry) {
         entry->nameLength = readLe32(record + kIdBytes + kV2NameLengthAt);
     } else {
         adbReceiveAll(conn, record + kIdBytes, kDentFieldBytes);
-        entry->mode = readLe32(record + 4);
-        entry->size = readLe32(record + 8);
-        entry->seconds = readLe32(record + 12);
+        parseV1Fields(record + kIdBytes, entry);
         entry->nameLength = readLe32(record + 16);
     }
     return !done;

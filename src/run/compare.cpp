@@ -36,6 +36,7 @@ struct AheadDir {
     bool marker = false;     // the STAT found the marker: the listing is not used
     bool listAsked = false;  // the LIST went out with the STAT
     bool drop = false;       // the walk left without the listing: drop it when it comes
+    bool hostClear = false;  // the host side was found without the marker when asked
     std::string notes;       // lines about skipped entries, said when the walk arrives
 };
 
@@ -186,6 +187,7 @@ AheadDir* awaitDevice(DeviceAhead* ahead, FileNode* directory, bool listing) {
 // order, go to the front of the queue, so requests go out in the walk's order.
 void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
     if (context->recurse == 0 || device == nullptr) return;
+    DeviceAhead* ahead = context->ahead;
     std::vector<FileNode*> next;
     FileNode* p = host != nullptr ? host->firstChild : nullptr;
     for (FileNode* q = device->firstChild; q != nullptr;) {
@@ -197,12 +199,13 @@ void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
         if (side > 0 && isDirectory(q) && (context->copyFlags & kCopyDirsHost) != 0)
             next.push_back(q);
         // The device is not asked when the host side has the marker.
-        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p))
+        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p)) {
             next.push_back(q);
+            ahead->dirs[q].hostClear = true;
+        }
         if (side == 0) p = p->nextSibling;
         q = q->nextSibling;
     }
-    DeviceAhead* ahead = context->ahead;
     ahead->waiting.insert(ahead->waiting.begin(), next.begin(), next.end());
     sendAhead(ahead);
 }
@@ -231,8 +234,11 @@ void sayNotes(const std::string& notes) {
 // One directory pair of the walk, with the requests in flight of `context->ahead`.
 void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     DeviceAhead* ahead = context->ahead;
-    // The device is not asked when the host side already has the marker.
-    bool marker = host != nullptr && hostHasMarker(context, host);
+    // The device is not asked when the host side already has the marker (looked up
+    // once: when the pair was asked for ahead, that answer holds).
+    auto known = device != nullptr ? ahead->dirs.find(device) : ahead->dirs.end();
+    bool hostClear = known != ahead->dirs.end() && known->second.hostClear;
+    bool marker = host != nullptr && !hostClear && hostHasMarker(context, host);
     if (!marker && device != nullptr) {
         marker = awaitDevice(ahead, device, false)->marker;
         if (marker) leaveDevice(ahead, device);
@@ -361,6 +367,7 @@ void compareRoots(SyncContext* context) {
         ahead.sent.push_back(AheadRequest{device, AheadAsk::Root});
         adbSendReading(&context->conn, request, length, readAheadReply, &ahead);
         if (ahead.limit > 1 && !hostHasMarker(context, &context->hostTop)) {
+            ahead.dirs[device].hostClear = true;
             ahead.waiting.push_back(device);
             sendAhead(&ahead);
         }

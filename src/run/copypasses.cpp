@@ -297,6 +297,13 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     return sendReading(window, batch, used) && readArrived(window);
 }
 
+// The host path a pulled file goes to: below the host root for a new file, below the
+// alternative root (the host root unless one is given) for an update.
+bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* out) {
+    const char16_t* root = node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
+    return hostPath(root, node, out);
+}
+
 // The next record of the oldest pull; at its DONE the file replaces its target. False
 // when the host file cannot be written or renamed.
 bool readPullReply(CopyWindow* window) {
@@ -304,17 +311,17 @@ bool readPullReply(CopyWindow* window) {
     SyncContext* context = window->context;
     AdbConnection* conn = &context->conn;
     FileNode* node = file->node;
-    char16_t targetPath[kPathChars];
-    const char16_t* targetRoot =
-        node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
-    hostPath(targetRoot, node, targetPath);  // fitted when its RECV went out
+    char16_t targetPath[kPathChars];  // built when needed; it fitted when the RECV went out
     PullTarget* target = &window->target;
 
     uint32_t length = 0;
     if (readRecvRecord(conn, &length)) {
         // Created at the first DATA record (or at DONE for an empty file), so a RECV
         // that the device refuses leaves neither a file nor new directories behind.
-        if (!target->created) openPullTarget(target, targetPath);
+        if (!target->created) {
+            pullTargetPath(context, node, targetPath);
+            openPullTarget(target, targetPath);
+        }
         // Devices send at most 65536 bytes per record; a longer one is taken in pieces.
         while (length > 0) {
             uint32_t piece = length < kDataChunkBytes ? length : kDataChunkBytes;
@@ -339,6 +346,7 @@ bool readPullReply(CopyWindow* window) {
         retireOldest(window, kFileChanged);
         return true;
     }
+    pullTargetPath(context, node, targetPath);
     if (!target->created) openPullTarget(target, targetPath);
     osSetFileTime(target->file, node->mtime);  // a file without the device time is still whole
     if (!replaceTarget(target, targetPath)) return false;
@@ -351,10 +359,8 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     SyncContext* context = window->context;
     char remotePath[kNarrowPathBytes];
     char16_t targetPath[kPathChars];
-    const char16_t* targetRoot =
-        node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
     if (!devicePath(context->androidRoot, node, remotePath) ||
-        !hostPath(targetRoot, node, targetPath) || !hostTempPathFits(targetPath)) {
+        !pullTargetPath(context, node, targetPath) || !hostTempPathFits(targetPath)) {
         if (!drainTo(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
         return true;

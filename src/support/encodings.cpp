@@ -100,16 +100,6 @@ bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity) {
     return valid;
 }
 
-bool isWellFormedUtf16(const char16_t* text) {
-    for (; *text != 0; ++text) {
-        if (*text >= 0xD800 && *text < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
-            ++text;
-        else if (*text >= 0xD800 && *text < 0xE000)
-            return false;
-    }
-    return true;
-}
-
 bool isControlChar(uint32_t c) {
     return c < 0x20 || (c >= 0x7F && c < 0xA0);
 }

@@ -19,8 +19,6 @@ const char16_t* utf16ToUtf8(const char16_t* source, char* out, size_t capacity);
 // become surrogate pairs. Never reads past the terminator. True when the whole
 // source was valid and fit.
 bool utf8ToUtf16(const char* source, char16_t* out, size_t capacity);
-// True when a UTF-16 text holds no lone surrogate.
-bool isWellFormedUtf16(const char16_t* text);
 // True for the characters never shown on the console: C0 controls, DEL, C1 controls.
 bool isControlChar(uint32_t c);
 // Shows every control character of a UTF-16 text as '?', in place.

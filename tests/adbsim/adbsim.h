@@ -152,6 +152,13 @@ struct SessionEnd {
 };
 
 // options.cpp
+// One command-line word: "--name=value" split at its '=', any other word as it is.
+struct OptionWord {
+    std::string option;
+    std::string value;
+    bool inlineValue;  // the value came with the name
+};
+OptionWord splitOption(const char* word);
 Config parseCommandLine(int argc, char** argv);  // prints a message and exits 2 on errors
 const char* stepName(Step step);
 

@@ -83,17 +83,10 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
     std::string dir;
     std::vector<std::string> rest{argv[0]};
     for (int i = 1; i < argc; i++) {
-        std::string option = argv[i];
-        std::string value;
-        bool inlineValue = false;
-        if (std::size_t equals = option.find('=');
-            option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            inlineValue = true;
-        }
+        OptionWord word = splitOption(argv[i]);
+        const std::string& option = word.option;
         auto takeValue = [&]() {
-            if (inlineValue) return value;
+            if (word.inlineValue) return word.value;
             if (i + 1 >= argc) daemonUsage(option + " needs a value");
             return std::string(argv[++i]);
         };
@@ -117,7 +110,7 @@ DaemonConfig parseDaemonLine(int argc, char** argv) {
             daemonUsage(option + " has no meaning with --daemon");
         else {
             rest.push_back(argv[i]);
-            if (inlineValue || i + 1 >= argc || option == "--help") continue;
+            if (word.inlineValue || i + 1 >= argc || option == "--help") continue;
             rest.push_back(argv[++i]);  // every other server-mode option takes a value
         }
     }

@@ -351,20 +351,24 @@ const char* stepName(Step step) {
     return kStepNames[std::size_t(step)];
 }
 
+OptionWord splitOption(const char* word) {
+    OptionWord split{word, "", false};
+    if (std::size_t equals = split.option.find('=');
+        split.option.rfind("--", 0) == 0 && equals != std::string::npos) {
+        split.value = split.option.substr(equals + 1);
+        split.option.resize(equals);
+        split.inlineValue = true;
+    }
+    return split;
+}
+
 Config parseCommandLine(int argc, char** argv) {
     Config config;
     for (int i = 1; i < argc; i++) {
-        std::string option = argv[i];
-        std::string value;
-        bool inlineValue = false;
-        if (std::size_t equals = option.find('=');
-            option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option = option.substr(0, equals);
-            inlineValue = true;
-        }
+        OptionWord word = splitOption(argv[i]);
+        const std::string& option = word.option;
         auto takeValue = [&]() {
-            if (inlineValue) return value;
+            if (word.inlineValue) return word.value;
             if (i + 1 >= argc) usageError(option + " needs a value");
             return std::string(argv[++i]);
         };
