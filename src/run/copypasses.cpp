@@ -85,9 +85,8 @@ bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
     bool closed = osCloseFile(target->file);
     target->file = kNoFile;
     if (!closed) return false;
-    OsFileInfo old;
-    if (osStatPath(targetPath, &old) && !old.isDirectory)
-        osCopyPermissions(targetPath, target->tempPath);
+    // Fails harmlessly for a new file; a directory there fails the rename below.
+    osCopyPermissions(targetPath, target->tempPath);
     if (!osRenameFile(target->tempPath, targetPath)) raiseErrorWide(ERR_FILE_CREATE, targetPath);
     target->created = false;
     osSetInterruptCleanup(nullptr, kNoFile);
