@@ -19,9 +19,9 @@ enum class AheadState { Waiting, StatOut, ListToSend, ListOut, Done };
 
 struct AheadDir {
     AheadState state = AheadState::Waiting;
-    bool marker = false;            // the STAT found the marker: the listing is not used
-    bool listSentWithStat = false;  // the LIST went out in the STAT's write
-    bool discardListing = false;    // the walk left without the listing: drop it on arrival
+    bool marker = false;             // the STAT found the marker: the listing is not used
+    bool listSentWithStat = false;   // the LIST went out in the STAT's write
+    bool discardListing = false;     // the walk left without the listing: drop it on arrival
     bool hostWithoutMarker = false;  // the host side was found without the marker when asked
     std::string notes;               // lines about skipped entries, said when the walk arrives
 };
