@@ -90,8 +90,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         return true;
     }
 
-    // The whole 64-bit length: `size` holds only its low 32 bits.
-    uint64_t length = node->fullSize >= node->size ? node->fullSize : node->size;
+    uint64_t length = node->size;
     OsFile file = osOpenRead(localPath);
     OsFileInfo info;
     if (file == kNoFile) {
@@ -181,8 +180,8 @@ bool readPullReply(CopyWindow* window) {
     // copied (a recording, a download): it replaces nothing, and the run goes on.
     // v1 listings carry only the low 32 bits of a size.
     bool wideSizes = (conn->features & kFeatureListV2) != 0;
-    bool whole = wideSizes ? target->written == node->fullSize
-                           : static_cast<uint32_t>(target->written) == node->size;
+    bool whole = wideSizes ? target->written == node->size
+                           : sizeLow32(target->written) == sizeLow32(node->size);
     if (!whole) {
         discardPullTarget(target);
         context->pullsSkipped += 1;

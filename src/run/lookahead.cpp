@@ -52,7 +52,8 @@ bool readAheadReply(void* state) {
     AheadRequest request = ahead->sent.front();
     ahead->sent.pop_front();
     if (request.ask == AheadAsk::Root) {
-        ahead->rootExists = readStatAnswer(&context->conn, context->androidRoot, request.directory);
+        ahead->rootExists =
+            readStatReplyIntoNode(&context->conn, context->androidRoot, request.directory);
         ahead->rootRead = true;
         return true;
     }
@@ -71,7 +72,7 @@ bool readAheadReply(void* state) {
     }
     MarkerNode marker;
     initMarkerNode(&marker, request.directory);
-    dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
+    dir->marker = readStatReplyIntoNode(&context->conn, context->androidRoot, &marker.node);
     if (dir->listSentWithStat) {
         dir->state = AheadState::ListOut;
     } else if (dir->marker) {

@@ -74,7 +74,6 @@ protected:
         n->name = heapDupWide(&context->heap, name);
         n->mode = kModeFile;
         n->size = size;
-        n->fullSize = size;
         n->mtime = kUnixEpochFileTime + 1600000000ull * kFileTimePerSecond;
         n->status = status;
         return n;
