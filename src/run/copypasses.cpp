@@ -234,19 +234,6 @@ bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t crea
 
 }  // namespace
 
-bool pushFile(SyncContext* context, FileNode* node) {
-    CopyWindow window;
-    initCopyWindow(&window, context, readPushReply, nullptr);
-    return pushOne(&window, node) && finishWindow(&window);
-}
-
-bool pullFile(SyncContext* context, FileNode* node) {
-    CopyWindow window;
-    PullTarget target;
-    initCopyWindow(&window, context, readPullReply, &target);
-    return pullOne(&window, node) && finishWindow(&window);
-}
-
 bool pushPass(SyncContext* context) {
     return copyPass(context, &context->hostTop, HostFileOnly, kCopyCreateAndroid, HostFileNewer,
                     kCopyUpdateAndroid, pushOne, readPushReply);
