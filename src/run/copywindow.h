@@ -2,8 +2,9 @@
 // read, oldest first in a ring. A pass adds a file when there is room (reading
 // replies until there is), the replies are read as they arrive, and the oldest file
 // retires with its copy line once its reply is read.
-// Raise: all but oldestFile and newestFile, on connection faults and through the
-// pass's own reply reader.
+// Raise: addToWindow, oldestAwaitingReply, sendWithReplies, readArrivedReplies,
+// drainWindow and finishWindow, on connection faults and through the pass's own
+// reply reader. The others never raise.
 #pragma once
 
 #include <cstdint>

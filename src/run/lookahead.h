@@ -1,8 +1,9 @@
 // The comparison's look-ahead: the marker STAT and the LIST of each device directory
 // the walk will enter go out ahead of the walk, within a window of directories, and
 // their replies wait in a record per directory until the walk gets there.
-// Raise: all but lookaheadKnowsHostClear and abandonDeviceListing, on device and
-// connection faults (the wait functions read replies; the others may send).
+// Raise: endLookahead, statDeviceRoot, askAhead, awaitDeviceMarker and
+// takeDeviceListing, on device and connection faults (they send requests or read
+// replies). The others never raise.
 #pragma once
 
 #include <cstdint>
