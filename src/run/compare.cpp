@@ -308,7 +308,7 @@ void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
         uint32_t createDirs = onHost ? kCopyDirsAndroid : kCopyDirsHost;
         if (context->recurse != 0 && (context->copyFlags & createDirs) != 0)
             compareTrees(context, host, device);
-    } else if (isIgnored(context->ignoreList, context->onlyList, node->name)) {
+    } else if (isIgnored(context->ignoreList, context->onlyList, node)) {
         setStatus(context, host, device, onHost ? HostFileIgnored : AndroidFileIgnored);
     } else {
         setStatus(context, host, device, onHost ? HostFileOnly : AndroidFileOnly);
@@ -417,8 +417,8 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
-    if (isIgnored(context->ignoreList, context->onlyList, host->name) ||
-        isIgnored(context->ignoreList, context->onlyList, device->name)) {
+    if (isIgnored(context->ignoreList, context->onlyList, host) ||
+        isIgnored(context->ignoreList, context->onlyList, device)) {
         setStatus(context, host, nullptr, HostFileIgnored);
         setStatus(context, nullptr, device, AndroidFileIgnored);
         return;
