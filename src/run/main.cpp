@@ -44,7 +44,9 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == 0) {
+        if (code == kCommandAnswered) {
+            code = 0;
+        } else if (code == 0) {
             context.requestWindow = requestWindowSetting();
             code = runSync(&context);
         }

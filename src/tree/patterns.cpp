@@ -78,7 +78,8 @@ const char16_t* pathOf(LazyPath* path) {
 bool matchesAny(const PatternList* list, uint32_t nameKind, uint32_t pathKind, LazyPath* path) {
     for (; list != nullptr; list = list->next) {
         if (list->kind == nameKind && matchWildcard(path->node->name, list->pattern)) return true;
-        if (list->kind == pathKind && *pathOf(path) != 0 && matchWildcard(pathOf(path), list->pattern))
+        if (list->kind == pathKind && *pathOf(path) != 0 &&
+            matchWildcard(pathOf(path), list->pattern))
             return true;
     }
     return false;
