@@ -36,25 +36,21 @@ bool reference(const char16_t* name, const char16_t* pattern) {
     return match[0][0];
 }
 
-// The value of the input, at most the 1023 bytes an /i value holds, against the
-// path a/b/.../x (a folder) and the file y below it: must end, whatever it holds.
+// The input as an /i value of at most 1023 bytes, against the folder a/b/.../x and
+// the file y in it: must end, whatever it holds.
 void filterValue(const uint8_t* data, size_t size) {
     static PrivateHeap heap;
     static FileNode nodes[64];
     static char16_t names[64][2];
-    if (heap.base == nullptr) {
-        heapInit(&heap, kHeapStep);
-        for (int i = 1; i < 64; ++i) {
-            names[i][0] = i == 63 ? u'y' : i == 62 ? u'x' : char16_t(u'a' + i % 26);
-            nodes[i].parent = &nodes[i - 1];
-            nodes[i].name = names[i];
-            nodes[i].mode = i == 63 ? kModeFile : kModeDirectory;
-        }
+    if (heap.base == nullptr) heapInit(&heap, kHeapStep);
+    for (int i = 1; i < 64; ++i) {
+        names[i][0] = i == 63 ? u'y' : i == 62 ? u'x' : char16_t(u'a' + i % 26);
+        nodes[i].parent = &nodes[i - 1];
+        nodes[i].name = names[i];
+        nodes[i].mode = i == 63 ? kModeFile : kModeDirectory;
     }
-    char value[kPatternValueBytes];
-    size_t bytes = size < sizeof value - 1 ? size : sizeof value - 1;
-    std::memcpy(value, data, bytes);
-    value[bytes] = 0;
+    char value[kPatternValueBytes] = {};
+    std::memcpy(value, data, size < sizeof value - 1 ? size : sizeof value - 1);
     heapBeginChunk(&heap, "value");
     PatternList* list = parsePatternList(&heap, value);
     isIgnored(list, list, &nodes[62]);

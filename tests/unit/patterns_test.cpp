@@ -217,19 +217,6 @@ TEST_F(PatternListTest, FilterRows) {
     }
 }
 
-TEST_F(PatternListTest, KindsFromSlashes) {
-    PatternList* list = parsePatternList(&heap, "a;a/;a/b;/a/b/;*/");
-    const uint32_t kinds[] = {kFileNamePattern, kFolderNamePattern, kFilePathPattern,
-                              kFolderPathPattern, kFolderNamePattern};
-    const char16_t* texts[] = {u"a", u"a", u"a/b", u"a/b", u"*"};
-    for (int i = 0; i < 5; ++i, list = list->next) {
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->kind, kinds[i]);
-        EXPECT_EQ(std::u16string(list->pattern), texts[i]);
-    }
-    EXPECT_EQ(list, nullptr);
-}
-
 // A value of 1023 bytes of '/' and '*' against a deep path: no backtracking blow-up.
 TEST_F(PatternListTest, SlashesAndStarsStayTractable) {
     std::string value;
