@@ -23,10 +23,10 @@ void readReplies(AdbConnection* conn, PrivateHeap* heap, uint8_t which) {
     top.mode = kModeDirectory;
     switch (which % 4) {
     case 0:
-        syncStat(conn, u"/sdcard", &top);
+        readStatReplyIntoNode(conn, u"/sdcard", &top);
         break;
     case 1:
-        syncList(conn, heap, u"/sdcard", &top);
+        readListReply(conn, heap, u"/sdcard", &top, nullptr);
         for (FileNode* n = top.firstChild; n != nullptr; n = n->nextSibling) {
             char16_t wide[kPathChars];
             char name[kDentNameBytes];

@@ -1,5 +1,6 @@
 // File sync queries over the connection in sync mode: the request header shared by
-// every sync request, STAT, the device marker test, LIST into the device tree, QUIT.
+// every sync request, STAT and LIST (each as a request and its reply, read separately
+// so requests can go out ahead of their replies), and QUIT.
 //
 // Every device reply is untrusted: ids are checked, each announced byte is read (and
 // dropped when it does not fit), and no entry name can become a node that is not
@@ -210,14 +211,6 @@ void writeLe32(unsigned char* bytes, uint32_t value) {
     bytes[3] = static_cast<unsigned char>(value >> 24);
 }
 
-bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
-    unsigned char request[kSyncRequestBytes];
-    uint32_t length = putStatRequest(conn, request, root, node);
-    if (length == 0) return false;
-    adbSendAll(conn, request, length);
-    return readStatReplyIntoNode(conn, root, node);
-}
-
 uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
                         FileNode* node) {
     char path[kNarrowPathBytes];
@@ -249,27 +242,11 @@ bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* 
     return true;
 }
 
-bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory) {
-    if (directory == nullptr) return false;
-    MarkerNode marker;
-    initMarkerNode(&marker, directory);
-    return syncStat(conn, root, &marker.node);
-}
-
 const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide) {
     bool decoded = length < kDentNameBytes && utf8ToUtf16(name, wide, kPathChars);
     if (!isHostComponent(name, length, wide, decoded)) return "not a valid file name";
     if (isPullTempName(wide)) return "a temporary file of an interrupted pull";
     return nullptr;
-}
-
-bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory) {
-    unsigned char request[kSyncRequestBytes];
-    uint32_t length = putListRequest(conn, request, root, directory);
-    if (length == 0) return true;
-    adbSendAll(conn, request, length);
-    readListReply(conn, heap, root, directory, nullptr);
-    return true;
 }
 
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,

@@ -284,13 +284,6 @@ bool createDirectoryPath(const char16_t* path) {
 // Files
 // ---------------------------------------------------------------------------
 
-OsFile createHostFile(const char16_t* path) {
-    createParents(path);
-    OsFile file = osCreateWrite(path);
-    if (file == kNoFile) raiseErrorWide(ERR_FILE_CREATE, path);
-    return file;
-}
-
 bool hostTempPathFits(const char16_t* path) {
     PathSyntax syntax = hostSyntax();
     size_t n = wideLength(path);

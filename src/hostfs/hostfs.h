@@ -1,6 +1,6 @@
 // Host file system access: root normalisation, entry queries, directory reads into
-// the tree, and creation of directories and files for pulled files.
-// Raise: createHostFile and createHostTempFile (as they say), newHostNode and
+// the tree, and creation of directories and of the temporary files pulled files arrive in.
+// Raise: createHostTempFile (as it says), newHostNode and
 // readHostDirectory (a full heap). The others never raise.
 #pragma once
 
@@ -29,9 +29,6 @@ bool isAsciiLetter(char16_t c);
 
 // Creates a directory and its missing ancestors; prints one message per failed level.
 bool createDirectoryPath(const char16_t* path);
-// Creates the missing parents and the file (truncating). Raises ERR_DIR_CREATE or
-// ERR_FILE_CREATE.
-OsFile createHostFile(const char16_t* path);
 // Creates the missing parents and a new temporary file beside `path` (its name in
 // `tempPath`, kPathChars). Raises ERR_DIR_CREATE or ERR_FILE_CREATE.
 OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);

@@ -169,8 +169,7 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 
 bool osCreateDirectory(const char16_t* path);
 OsFile osOpenRead(const char16_t* path);
-OsFile osCreateWrite(const char16_t* path);  // create always, truncating
-// Creates a new file that must not exist yet (for temporary files).
+// Creates a new file that must not exist yet (the temporary files of pulls).
 OsFile osCreateNew(const char16_t* path);
 // Reads up to `count` bytes; returns the count read, 0 at end, -1 on failure.
 int64_t osReadFile(OsFile file, void* buffer, size_t count);

@@ -229,11 +229,6 @@ OsFile osOpenRead(const char16_t* path) {
     return openNative(path, O_RDONLY);
 }
 
-OsFile osCreateWrite(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
-    return openNative(path, O_WRONLY | O_CREAT | O_TRUNC);
-}
-
 OsFile osCreateNew(const char16_t* path) {
     if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
     return openNative(path, O_WRONLY | O_CREAT | O_EXCL);

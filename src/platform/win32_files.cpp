@@ -159,11 +159,6 @@ OsFile osOpenRead(const char16_t* path) {
     return openFile(path, GENERIC_READ, OPEN_EXISTING);
 }
 
-OsFile osCreateWrite(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
-    return openFile(path, GENERIC_WRITE, CREATE_ALWAYS);
-}
-
 OsFile osCreateNew(const char16_t* path) {
     if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
     return openFile(path, GENERIC_WRITE, CREATE_NEW);

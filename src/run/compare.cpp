@@ -49,38 +49,6 @@ void askAheadOfMerge(SyncContext* context, FileNode* host, FileNode* device) {
     askAhead(context->lookahead, next);
 }
 
-// One directory pair of the walk, with the requests in flight of `context->lookahead`.
-void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
-    DeviceLookahead* ahead = context->lookahead;
-    // The device is not asked when the host side already has the marker (looked up
-    // once: when the pair was asked for ahead, that answer holds).
-    bool hostClear = device != nullptr && lookaheadKnowsHostClear(ahead, device);
-    bool marker = leftOutByPattern(context, host, device);
-    if (!marker) marker = host != nullptr && !hostClear && hostHasMarker(context, host);
-    if (!marker && device != nullptr) {
-        marker = awaitDeviceMarker(ahead, device);
-        if (marker) abandonDeviceListing(ahead, device);
-    }
-    if (marker) {
-        setStatus(context, host, nullptr, HostDirIgnored);
-        setStatus(context, nullptr, device, AndroidDirIgnored);
-        return;
-    }
-    // A host directory that cannot be read is left out like one with the marker:
-    // nothing is pulled into it and nothing of it is pushed. A device listing already
-    // asked for is read and dropped.
-    if (host != nullptr &&
-        !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk)) {
-        if (device != nullptr) abandonDeviceListing(ahead, device);
-        setStatus(context, host, nullptr, HostDirIgnored);
-        setStatus(context, nullptr, device, AndroidDirIgnored);
-        return;
-    }
-    if (device != nullptr) takeDeviceListing(ahead, device);
-    askAheadOfMerge(context, host, device);
-    classifyChildren(context, host, device);
-}
-
 // The look-ahead lives as long as one walk; a raise leaves no pointer to it behind.
 struct WalkScope {
     SyncContext* context;
@@ -141,15 +109,34 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 }
 
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
-    if (context->lookahead != nullptr) {
-        compareLevel(context, host, device);
+    DeviceLookahead* ahead = context->lookahead;
+    // The device is not asked when the host side already has the marker (looked up
+    // once: when the pair was asked for ahead, that answer holds).
+    bool hostClear = device != nullptr && lookaheadKnowsHostClear(ahead, device);
+    bool marker = leftOutByPattern(context, host, device);
+    if (!marker) marker = host != nullptr && !hostClear && hostHasMarker(context, host);
+    if (!marker && device != nullptr) {
+        marker = awaitDeviceMarker(ahead, device);
+        if (marker) abandonDeviceListing(ahead, device);
+    }
+    if (marker) {
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
     }
-    DeviceLookahead ahead;
-    beginLookahead(&ahead, context);
-    WalkScope scope{context};
-    compareLevel(context, host, device);
-    endLookahead(&ahead);
+    // A host directory that cannot be read is left out like one with the marker:
+    // nothing is pulled into it and nothing of it is pushed. A device listing already
+    // asked for is read and dropped.
+    if (host != nullptr &&
+        !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk)) {
+        if (device != nullptr) abandonDeviceListing(ahead, device);
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
+        return;
+    }
+    if (device != nullptr) takeDeviceListing(ahead, device);
+    askAheadOfMerge(context, host, device);
+    classifyChildren(context, host, device);
 }
 
 void compareRoots(SyncContext* context) {
@@ -161,7 +148,7 @@ void compareRoots(SyncContext* context) {
     char shown[kNarrowPathBytes];
     devicePathNarrow(context->androidRoot, device, shown);
     checkRoot(exists, device, shown);
-    compareLevel(context, &context->hostTop, device);
+    compareTrees(context, &context->hostTop, device);
     endLookahead(&ahead);
 }
 

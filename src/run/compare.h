@@ -10,8 +10,9 @@ struct SyncContext;
 struct FileNode;
 
 void setStatus(SyncContext* context, FileNode* host, FileNode* device, int status);
-// Compares a directory pair (either may be null): marker tests, both reads, then
-// classifyChildren.
+// Compares a directory pair (either may be null) within a walk, with the requests in
+// flight of `context->lookahead` (compareRoots starts the run's walk): marker tests,
+// both reads, then classifyChildren.
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device);
 // The run's comparison: checks the device root with a STAT (raising like checkRoot),
 // whose reply the root's own requests do not wait for, then compares the two roots.

@@ -22,7 +22,7 @@ constexpr unsigned kTimeTextChars = 256;   // the time column's output limit
 void formatThousands(uint32_t value, char* out);
 // Sizes and differences of 4 GiB and more are shown whole (wider than the columns).
 void formatThousands64(uint64_t value, char* out);
-void formatSizeDiff(int64_t difference, char* out);
+void formatSizeDiff(int64_t difference, char* out);  // not used by the run
 void formatTimeDiff(uint64_t difference, char* out);
 // Elapsed time of `ticks` counter ticks in 100 ns units, without overflow on the
 // way (saturated when the result itself does not fit); 0 for a zero frequency.

@@ -26,7 +26,7 @@ void makeDisplaySafeWide(char16_t* text);
 // The same for `length` bytes of narrow text (C1 controls as UTF-8 C2 80..C2 9F);
 // returns the new length and terminates the text there.
 size_t makeDisplaySafeBytes(char* text, size_t length);
-// False for 0 seconds (out untouched).
+// False for 0 seconds (out untouched). Not used by the run.
 bool unixToFileTime(uint32_t seconds, uint64_t* fileTime);
 // The device's 64-bit signed seconds: false for 0 and for times a FILETIME cannot
 // hold (before 1601), out untouched.

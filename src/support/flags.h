@@ -70,20 +70,21 @@ ParsedArgs* rejectValues(ParsedArgs* args, const char* letters);
 ParsedArgs* requireValues(ParsedArgs* args, const char* letters);
 // mode 0: at most one of the letters, 1: exactly one, 2: at least one.
 ParsedArgs* checkGroup(ParsedArgs* args, const char* letters, int mode);
+// Not used by the run.
 ParsedArgs* requireFlags(ParsedArgs* args, const char* ifAny, const char* thenAll);
 
 // Queries. With a buffer, the text is cut to size - 1 bytes and zero-terminated.
 int getArgument(const ParsedArgs* args, int index, char* buffer, size_t size);
 int getFlag(const ParsedArgs* args, char flag, char* buffer, size_t size);
-int countArguments(const ParsedArgs* args);
-int countFlags(const ParsedArgs* args);
+int countArguments(const ParsedArgs* args);  // not used by the run
+int countFlags(const ParsedArgs* args);      // not used by the run
 // ORs the option letters of a flag's value (or the table's default rows when the
 // value is empty) into *value; 1 on success or when the flag was not given.
 int parseOptions(const ParsedArgs* args, char flag, const OptionEntry* table, uint32_t* value);
 
-// Conversions of a whole argument or flag value; 1 on success, 0 after a message (or
-// without one when the argument or flag is missing). An empty flag value succeeds and
-// leaves *value untouched.
+// Conversions of a whole argument or flag value, not used by the run: 1 on success,
+// 0 after a message (or without one when the argument or flag is missing). An empty
+// flag value succeeds and leaves *value untouched.
 int getIntArgument(const ParsedArgs* args, int index, int32_t* value);
 int getIntFlag(const ParsedArgs* args, char flag, int32_t* value);
 int getHexArgument(const ParsedArgs* args, int index, uint32_t* value);

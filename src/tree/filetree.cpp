@@ -122,19 +122,9 @@ int compareNames(const char16_t* a, const char16_t* b) {
                        reinterpret_cast<unsigned char*>(keyB), lengthB);
 }
 
-void insertChild(FileNode* directory, FileNode* node) {
-    FileNode** link = &directory->firstChild;
-    // After every child that is smaller or equal: the first of equal names stays first.
-    while (*link != nullptr && compareNames(node->name, (*link)->name) >= 0)
-        link = &(*link)->nextSibling;
-    node->parent = directory;
-    node->nextSibling = *link;
-    *link = node;
-}
-
 void insertChildrenSorted(FileNode* directory, FileNode** nodes, size_t count) {
     // Each name's key is computed once into one pool; a stable sort keeps the read
-    // order among equal keys, exactly as one insertChild per node would.
+    // order among equal keys.
     struct Entry {
         FileNode* node;
         size_t offset;

@@ -41,9 +41,9 @@ inline uint32_t sizeLow32(uint64_t size) {
 }
 
 int compareNames(const char16_t* a, const char16_t* b);
-void insertChild(FileNode* directory, FileNode* node);
-// Links `count` new nodes as the children of an empty directory in the order that
-// one insertChild per node (in array order) would give, in O(n log n).
+// Links `count` new nodes as children of `directory` in name order, in O(n log n):
+// among equal names, children already there come first, then the new ones in array
+// order.
 void insertChildrenSorted(FileNode* directory, FileNode** nodes, size_t count);
 FileNode* nextNode(const FileNode* node);
 

@@ -13,9 +13,12 @@
 #include "adb/hostservices.h"
 #include "adb/syncqueries.h"
 #include "raised_code.h"
+#include "run/compare.h"
 #include "run/context.h"
+#include "run/lookahead.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "sync_halves.h"
 
 namespace {
 
@@ -75,21 +78,19 @@ protected:
 
 TEST_F(AdbSim, QueriesOverOneDevice) {
     enterSync();
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop));
+    EXPECT_TRUE(statNow(conn, context->androidRoot, &context->androidTop));
     EXPECT_TRUE(isDirectory(&context->androidTop));
     FileNode* missing = directory(u"missing");
     missing->mode = 0;
-    EXPECT_FALSE(syncStat(&context.get()->conn, context.get()->androidRoot, missing));
+    EXPECT_FALSE(statNow(conn, context->androidRoot, missing));
     EXPECT_EQ(missing->mode, 0u);
 
     FileNode* empty = directory(u"empty");
-    EXPECT_TRUE(
-        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, empty));
+    listNow(conn, &context->heap, context->androidRoot, empty);
     EXPECT_EQ(empty->firstChild, nullptr);
 
     FileNode* mixed = directory(u"mixed");
-    EXPECT_TRUE(
-        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
+    listNow(conn, &context->heap, context->androidRoot, mixed);
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
     FileNode* a = mixed->firstChild;
     FileNode* b = a->nextSibling;
@@ -100,10 +101,13 @@ TEST_F(AdbSim, QueriesOverOneDevice) {
     EXPECT_NE(b->mtime, 0u);
     EXPECT_EQ(zero->mtime, 0u);
 
-    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, mixed));
-    EXPECT_TRUE(
-        deviceHasMarker(&context.get()->conn, context.get()->androidRoot, directory(u"marked")));
-    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, nullptr));
+    EXPECT_FALSE(markerNow(conn, context->androidRoot, mixed));
+    EXPECT_TRUE(markerNow(conn, context->androidRoot, directory(u"marked")));
+    // A walk asks nothing about a device directory that is not there.
+    DeviceLookahead ahead;
+    beginLookahead(&ahead, context.get());
+    compareTrees(context.get(), nullptr, nullptr);
+    endLookahead(&ahead);
     syncQuit(&context.get()->conn);
 }
 
@@ -111,8 +115,7 @@ TEST_F(AdbSim, InjectedNamesAreSkipped) {
     enterSync();
     FileNode* mixed = directory(u"mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(
-        syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot, mixed));
+    listNow(conn, &context->heap, context->androidRoot, mixed);
     std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(childNames(mixed), (std::vector<std::string>{"a", "b.txt", "zero"}));
     EXPECT_NE(messages.find("Skipped device entry \"a/b\" in \"/sdcard/mixed\""), std::string::npos)
@@ -124,7 +127,7 @@ TEST_F(AdbSim, InjectedNamesAreSkipped) {
         << messages;
     // Nothing of the listing is left: the next request reads its own reply.
     EXPECT_EQ(adbBytesAvailable(conn), 0u);
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, directory(u"empty")));
+    EXPECT_TRUE(statNow(conn, context->androidRoot, directory(u"empty")));
     syncQuit(&context.get()->conn);
 }
 
@@ -153,9 +156,7 @@ TEST_F(AdbSim, ControlCharactersInAFailText) {
 
 TEST_F(AdbSim, ClosedInTheMiddleOfAReply) {
     enterSync();
-    EXPECT_EQ(raisedCode([&] {
-                  syncStat(&context.get()->conn, context.get()->androidRoot, &context->androidTop);
-              }),
+    EXPECT_EQ(raisedCode([&] { statNow(conn, context->androidRoot, &context->androidTop); }),
               static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
 }
 

@@ -13,9 +13,12 @@
 #include "adb/syncqueries.h"
 #include "adb_peer.h"
 #include "raised_code.h"
+#include "run/compare.h"
 #include "run/context.h"
+#include "run/lookahead.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "sync_halves.h"
 
 namespace {
 
@@ -148,11 +151,22 @@ struct Offline {
     ~Offline() { heapRelease(&context->heap); }
 };
 
+// A walk over the look-ahead with a window of `window` directories (0: the default).
+struct OfflineWalk {
+    DeviceLookahead ahead;
+    OfflineWalk(SyncContext* context, uint32_t window) {
+        context->requestWindow = window;
+        beginLookahead(&ahead, context);
+    }
+    ~OfflineWalk() { endLookahead(&ahead); }
+};
+
 TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     Offline offline;
     SyncContext* context = offline.context.get();
     EXPECT_EQ(raisedCode([&] {
-                  EXPECT_FALSE(deviceHasMarker(&context->conn, context->androidRoot, nullptr));
+                  OfflineWalk walk(context, 0);
+                  compareTrees(context, nullptr, nullptr);
               }),
               0u);
 
@@ -166,20 +180,24 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
     node.name = longName.data();
     node.mode = kUnset;
     EXPECT_EQ(
-        raisedCode([&] { EXPECT_FALSE(syncStat(&context->conn, context->androidRoot, &node)); }),
+        raisedCode([&] { EXPECT_FALSE(statNow(&context->conn, context->androidRoot, &node)); }),
         0u);
     EXPECT_EQ(node.mode, kUnset);
 
+    // Neither its marker nor its listing is asked for: it reads as empty.
     node.mode = kModeDirectory;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(
-        raisedCode([&] {
-            EXPECT_TRUE(syncList(&context->conn, &context->heap, context->androidRoot, &node));
-        }),
-        0u);
-    std::string message = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(node.firstChild, nullptr);
-    EXPECT_NE(message.find("path too long"), std::string::npos) << message;
+    for (uint32_t window : {1u, 0u}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(raisedCode([&] {
+                      OfflineWalk walk(context, window);
+                      EXPECT_FALSE(awaitDeviceMarker(&walk.ahead, &node));
+                      takeDeviceListing(&walk.ahead, &node);
+                  }),
+                  0u);
+        std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(node.firstChild, nullptr);
+        EXPECT_NE(message.find("path too long"), std::string::npos) << message;
+    }
 
     // A payload beyond the request buffer raises before anything is sent.
     std::string huge(kSyncPayloadBytes + 1, 'x');
@@ -343,19 +361,18 @@ TEST_F(AdbNet, StatOfAMissingPathLeavesTheNodeAlone) {
     node->mode = kUnset;
     node->size = kUnset;
     node->mtime = kUnset;
-    EXPECT_FALSE(syncStat(&context.get()->conn, context.get()->androidRoot, node));
+    EXPECT_FALSE(statNow(conn, context->androidRoot, node));
     EXPECT_EQ(request, expected);
     EXPECT_EQ(node->mode, kUnset);
     EXPECT_EQ(node->size, kUnset);
     EXPECT_EQ(node->mtime, kUnset);
 
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot,
-                         node));  // time 0 keeps the time it had
+    EXPECT_TRUE(statNow(conn, context->androidRoot, node));  // time 0 keeps the time it had
     EXPECT_EQ(node->mode, kFileMode);
     EXPECT_EQ(node->size, 42u);
     EXPECT_EQ(node->mtime, kUnset);
 
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, node));
+    EXPECT_TRUE(statNow(conn, context->androidRoot, node));
     EXPECT_EQ(node->mode, kDirMode);
     EXPECT_EQ(node->mtime, 116444736000000000ull + 1000000000ull * 10000000ull);
 }
@@ -370,13 +387,64 @@ TEST_F(AdbNet, MarkerTestAsksForTheMarkerAndNothingForANullDirectory) {
         peerWrite(link, statReply(kFileMode, 0, 0));
         awaitClose(link);
     });
-    EXPECT_FALSE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, nullptr));
+    {
+        DeviceLookahead ahead;  // a walk asks nothing about a missing device directory
+        beginLookahead(&ahead, context.get());
+        compareTrees(context.get(), nullptr, nullptr);
+        endLookahead(&ahead);
+    }
     syncQuit(&context.get()->conn);
-    EXPECT_TRUE(deviceHasMarker(&context.get()->conn, context.get()->androidRoot, child(u"DCIM")));
+    EXPECT_TRUE(markerNow(conn, context->androidRoot, child(u"DCIM")));
     adbRelease(conn);
     peerFinish(&peer);
     EXPECT_EQ(first, quit);  // the null directory sent nothing
     EXPECT_EQ(second, stat);
+}
+
+// The look-ahead's marker STAT and LIST of one directory: with a window of one the
+// LIST waits for the STAT's reply and is not sent when the marker is there; with a
+// window of many both go out in one write, and a listing nobody waits for is read
+// and dropped, leaving the stream in step.
+TEST_F(AdbNet, LookaheadAsksForTheMarkerAndTheListing) {
+    const std::string stat = syncRequest("STAT", "/sdcard/DCIM/.notandrix");
+    const std::string list = syncRequest("LIST", "/sdcard/DCIM");
+    const std::string listing =
+        dent(kFileMode, 3, 7, "b") + dent(kFileMode, 1, 7, "a") + "DONE" + std::string(16, '\0');
+    for (uint32_t window : {1u, 0u}) {
+        for (bool marked : {false, true}) {
+            std::string asked;
+            const std::string quit = syncRequest("QUIT", "");
+            bool listed = window != 1 || !marked;
+            serve([&](PeerLink* link) {
+                asked = peerRead(link, stat.size() + (window != 1 ? list.size() : 0));
+                peerWrite(link, marked ? statReply(kFileMode, 0, 0) : statReply(0, 0, 0));
+                if (window == 1 && !marked) asked += peerRead(link, list.size());
+                if (listed) peerWrite(link, listing);
+                asked += peerRead(link, quit.size());
+                awaitClose(link);
+            });
+            context->requestWindow = window;
+            FileNode* directory = child(u"DCIM");
+            DeviceLookahead ahead;
+            beginLookahead(&ahead, context.get());
+            EXPECT_EQ(awaitDeviceMarker(&ahead, directory), marked);
+            if (marked)
+                abandonDeviceListing(&ahead, directory);
+            else
+                takeDeviceListing(&ahead, directory);
+            endLookahead(&ahead);
+            syncQuit(conn);
+            adbRelease(conn);
+            peerFinish(&peer);
+            EXPECT_EQ(asked, stat + (listed ? list : std::string()) + quit) << window << marked;
+            std::vector<std::string> names;
+            for (FileNode* node = directory->firstChild; node != nullptr; node = node->nextSibling)
+                names.push_back(narrow(node->name));
+            const std::vector<std::string> expected =
+                marked ? std::vector<std::string>{} : std::vector<std::string>{"a", "b"};
+            EXPECT_EQ(names, expected);
+        }
+    }
 }
 
 TEST_F(AdbNet, ListOfAnEmptyDirectory) {
@@ -389,8 +457,7 @@ TEST_F(AdbNet, ListOfAnEmptyDirectory) {
         awaitClose(link);
     });
     FileNode* directory = child(u"Empty");
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
-                         directory));
+    listNow(conn, &context->heap, context->androidRoot, directory);
     EXPECT_EQ(request, expected);
     EXPECT_EQ(directory->firstChild, nullptr);
 }
@@ -419,8 +486,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
     });
     FileNode* directory = child(u"Mixed");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
-                         directory));
+    listNow(conn, &context->heap, context->androidRoot, directory);
     std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(adbBytesAvailable(conn), 0u);  // the whole reply was read, DONE's name too
 
@@ -466,7 +532,7 @@ TEST_F(AdbNet, ListKeepsFilesAndDirectoriesInNameOrderAndSkipsTheRest) {
 
     // The stream is in step: the next request gets its own reply.
     FileNode* after = child(u"next");
-    EXPECT_TRUE(syncStat(&context.get()->conn, context.get()->androidRoot, after));
+    EXPECT_TRUE(statNow(conn, context->androidRoot, after));
     EXPECT_EQ(after->size, 77u);
     EXPECT_EQ(list, syncRequest("LIST", "/sdcard/Mixed"));
     EXPECT_EQ(next, nextRequest);
@@ -492,10 +558,9 @@ TEST_F(AdbNet, UnexpectedIdsAndAClosedConnection) {
         FileNode* node = child(u"x");
         uint32_t code = raisedCode([&] {
             if (row.list)
-                syncList(&context.get()->conn, &context.get()->heap, context.get()->androidRoot,
-                         node);
+                listNow(conn, &context->heap, context->androidRoot, node);
             else
-                syncStat(&context.get()->conn, context.get()->androidRoot, node);
+                statNow(conn, context->androidRoot, node);
         });
         EXPECT_EQ(code, row.code) << row.reply.substr(0, 4);
         adbRelease(conn);

@@ -3,6 +3,7 @@
 // rules against real directories.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "run/compare.h"
 #include "run/context.h"
+#include "run/lookahead.h"
 #include "support/encodings.h"
 #include "support/heap.h"
 #include "tree/patterns.h"
@@ -98,7 +100,7 @@ protected:
         node->mode = mode;
         node->mtime = mtime;
         node->size = size;
-        insertChild(directory, node);
+        insertChildrenSorted(directory, &node, 1);
         return node;
     }
 
@@ -244,7 +246,7 @@ TEST_F(CompareTest, IgnoredFilePairStaysUnlinked) {
     EXPECT_EQ(count(AndroidFileIgnored), 1u);
 }
 
-// The host side of compareTrees against real directories: a one-sided descent reads
+// The host side of the walk against real directories: a one-sided descent reads
 // nothing from the device, and a marker at the root keeps the device from being asked.
 class HostTreeTest : public CompareTest {
 protected:
@@ -268,6 +270,15 @@ protected:
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path) << "x";
     }
+    // A walk of its own, as the run's comparison makes one, over a window of
+    // `window` directories (0: the default).
+    void walk(FileNode* host, FileNode* device, uint32_t window = 0) {
+        context->requestWindow = window;
+        DeviceLookahead ahead;
+        beginLookahead(&ahead, context.get());
+        compareTrees(context.get(), host, device);
+        endLookahead(&ahead);
+    }
     FileNode* child(FileNode* directory, const char16_t* name) {
         for (FileNode* node = directory->firstChild; node != nullptr; node = node->nextSibling)
             if (std::u16string(node->name) == name) return node;
@@ -286,7 +297,7 @@ TEST_F(HostTreeTest, OneSidedDescentWithTheCreateSubdirectoriesBit) {
     context->ignoreList = parsePatternList(&context->heap, "*.tmp");
     context->recurse = 1;
     context->copyFlags = kCopyDirsAndroid;
-    compareTrees(context.get(), host(), nullptr);
+    walk(host(), nullptr);
 
     FileNode* sub = child(host(), u"sub");
     FileNode* marked = child(host(), u"marked");
@@ -317,7 +328,7 @@ TEST_F(HostTreeTest, WithoutTheBitOrWithoutRecursionNothingIsEntered) {
         host()->firstChild = nullptr;
         context->recurse = variant == 0 ? 1 : 0;
         context->copyFlags = variant == 0 ? kCopyDirsHost : kCopyDirsAndroid;
-        compareTrees(context.get(), host(), nullptr);
+        walk(host(), nullptr, variant == 0 ? 1 : 0);
         FileNode* sub = child(host(), u"sub");
         ASSERT_NE(sub, nullptr);
         EXPECT_EQ(sub->status, HostDirOnly);
@@ -330,14 +341,17 @@ TEST_F(HostTreeTest, MarkerAtTheRootStopsEverything) {
     file("a.txt");
     context->recurse = 1;
     // The device top is given but must not be asked: no connection exists.
-    compareTrees(context.get(), host(), device());
-    EXPECT_EQ(host()->status, HostDirIgnored);
-    EXPECT_EQ(device()->status, AndroidDirIgnored);
-    EXPECT_EQ(host()->firstChild, nullptr);
-    EXPECT_EQ(device()->firstChild, nullptr);
-    EXPECT_EQ(count(HostDirIgnored), 1u);
-    EXPECT_EQ(count(AndroidDirIgnored), 1u);
-    EXPECT_EQ(total(), 2u);
+    for (uint32_t window : {1u, 0u}) {
+        std::fill(std::begin(context->statusCounts), std::end(context->statusCounts), 0u);
+        walk(host(), device(), window);
+        EXPECT_EQ(host()->status, HostDirIgnored);
+        EXPECT_EQ(device()->status, AndroidDirIgnored);
+        EXPECT_EQ(host()->firstChild, nullptr);
+        EXPECT_EQ(device()->firstChild, nullptr);
+        EXPECT_EQ(count(HostDirIgnored), 1u);
+        EXPECT_EQ(count(AndroidDirIgnored), 1u);
+        EXPECT_EQ(total(), 2u);
+    }
 }
 
 TEST_F(HostTreeTest, MarkerMayBeADirectory) {

@@ -30,7 +30,7 @@ struct Forest {
     }
     FileNode* add(FileNode* directory, const std::u16string& name, uint32_t mode = kModeFile) {
         FileNode* node = make(name, mode);
-        insertChild(directory, node);
+        insertChildrenSorted(directory, &node, 1);
         return node;
     }
 };
@@ -42,6 +42,16 @@ std::vector<std::u16string> childNames(const FileNode* directory) {
         result.push_back(c->name);
     }
     return result;
+}
+
+// The reference order: each node after every child of a smaller or equal name.
+void insertInOrder(FileNode* directory, FileNode* node) {
+    FileNode** link = &directory->firstChild;
+    while (*link != nullptr && compareNames(node->name, (*link)->name) >= 0)
+        link = &(*link)->nextSibling;
+    node->parent = directory;
+    node->nextSibling = *link;
+    *link = node;
 }
 
 int sign(int value) {
@@ -132,7 +142,7 @@ TEST(InsertChildrenSorted, GivesTheOrderOfOneInsertPerNode) {
     FileNode topOne{}, topAll{};
     std::vector<FileNode*> batch;
     for (size_t i = 0; i < names.size(); ++i) {
-        insertChild(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
+        insertInOrder(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
         batch.push_back(all.make(names[i], kModeFile, static_cast<int32_t>(i)));
     }
     insertChildrenSorted(&topAll, batch.data(), batch.size());
@@ -144,12 +154,12 @@ TEST(InsertChildrenSorted, MergesBehindEqualChildrenAlreadyPresent) {
     Forest one, all;
     FileNode topOne{}, topAll{};
     for (size_t i = 0; i < 100; ++i) {
-        insertChild(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
-        insertChild(&topAll, all.make(names[i], kModeFile, static_cast<int32_t>(i)));
+        insertInOrder(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
+        insertInOrder(&topAll, all.make(names[i], kModeFile, static_cast<int32_t>(i)));
     }
     std::vector<FileNode*> batch;
     for (size_t i = 100; i < names.size(); ++i) {
-        insertChild(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
+        insertInOrder(&topOne, one.make(names[i], kModeFile, static_cast<int32_t>(i)));
         batch.push_back(all.make(names[i], kModeFile, static_cast<int32_t>(i)));
     }
     insertChildrenSorted(&topAll, batch.data(), batch.size());

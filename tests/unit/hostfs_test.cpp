@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "hostfs/hostfs.h"
+#include "hostfs/pulltarget.h"
 #include "raised_code.h"
 #include "run/context.h"
+#include "support/encodings.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
 
@@ -268,33 +270,45 @@ TEST_F(HostFsTest, MissingDriveFailsAtTheRootAndEveryLevelAbove) {
                                     end);
 }
 
-TEST_F(HostFsTest, CreateHostFileMakesParentsAndTruncates) {
+TEST_F(HostFsTest, PullTargetMakesParentsAndReplacesTheTarget) {
     std::u16string target = path(sep(u"new/deeper/file.bin"));
-    OsFile file = createHostFile(target.c_str());
-    ASSERT_NE(file, kNoFile);
-    EXPECT_TRUE(osWriteFile(file, "longer content", 14));
-    osCloseFile(file);
-    file = createHostFile(target.c_str());
-    EXPECT_TRUE(osWriteFile(file, "short", 5));
-    osCloseFile(file);
+    for (const std::string content : {"longer content", "short"}) {
+        PullTarget pull;
+        openPullTarget(&pull, target.c_str());
+        ASSERT_NE(pull.file, kNoFile);
+        EXPECT_TRUE(writePullTarget(&pull, reinterpret_cast<const unsigned char*>(content.data()),
+                                    static_cast<uint32_t>(content.size())));
+        EXPECT_TRUE(replaceWithPullTarget(&pull, target.c_str(), kUnixEpochFileTime));
+    }
     std::ifstream in{fs::path(target), std::ios::binary};
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(content, "short");
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(target).parent_path()),
+                            fs::directory_iterator()),
+              1);  // no temporary file left beside it
 }
 
-TEST_F(HostFsTest, CreateHostFileFailuresAreFatalAndNameThePath) {
+TEST_F(HostFsTest, PullTargetFailuresAreFatalAndNameThePath) {
     writeFile(u"plain", "x");
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(raisedCode([&] { createHostFile(path(sep(u"plain/sub/f")).c_str()); }),
-              ERR_DIR_CREATE);
+    {
+        PullTarget pull;
+        EXPECT_EQ(raisedCode([&] { openPullTarget(&pull, path(sep(u"plain/sub/f")).c_str()); }),
+                  ERR_DIR_CREATE);
+    }
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(std::string(raisedText()), narrow(path(sep(u"plain/sub"))));
 
     std::u16string target = path(u"f.txt");
     osFailCall(OS_CREATE_WRITE, 1);
-    EXPECT_EQ(raisedCode([&] { createHostFile(target.c_str()); }), ERR_FILE_CREATE);
-    EXPECT_EQ(std::string(raisedText()), narrow(target));
+    {
+        PullTarget pull;
+        EXPECT_EQ(raisedCode([&] { openPullTarget(&pull, target.c_str()); }), ERR_FILE_CREATE);
+    }
+    // The temporary file beside the target is named; neither it nor the target is made.
+    EXPECT_EQ(std::string(raisedText()).rfind(narrow(path(u".f.txt.tandrix-")), 0), 0u);
     EXPECT_FALSE(fs::exists(fs::path(target)));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
 TEST_F(HostFsTest, TempFileIsNewAndBesideTheTarget) {
@@ -316,7 +330,7 @@ TEST_F(HostFsTest, TempFileIsNewAndBesideTheTarget) {
     in >> old;
     EXPECT_EQ(old, "old");  // the target is never touched
 
-    // Parents are created first, as for createHostFile.
+    // Parents are created first.
     std::u16string nested = path(sep(u"x/y/z.bin"));
     osCloseFile(createHostTempFile(nested.c_str(), temp));
     EXPECT_EQ(fs::path(std::u16string(temp)).parent_path(), fs::path(path(sep(u"x/y"))));
@@ -349,7 +363,7 @@ std::vector<ReadResult> children(const FileNode* directory) {
 TEST_F(HostFsTest, StatHostNodeFillsTypeSizeAndTime) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
-    OsFile handle = osCreateWrite(path(u"data.bin").c_str());
+    OsFile handle = osCreateNew(path(u"data.bin").c_str());
     ASSERT_NE(handle, kNoFile);
     ASSERT_TRUE(osWriteFile(handle, "0123456789", 10));
     ASSERT_TRUE(osSetFileTime(handle, kSomeTime));
@@ -394,11 +408,10 @@ TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSize) {
 TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
-    writeFile(u"a.txt", "abc");
     writeFile(u".h", "hidden");
     fs::create_directory(dir / "B");
     writeFile(u"B/inner", "1");
-    OsFile handle = osCreateWrite(path(u"a.txt").c_str());
+    OsFile handle = osCreateNew(path(u"a.txt").c_str());
     osWriteFile(handle, "abc", 3);
     osSetFileTime(handle, kSomeTime);
     osCloseFile(handle);
@@ -553,7 +566,7 @@ TEST_F(HostFsTest, PosixNamesOutsideTheBasicPlaneRoundTrip) {
     // A lone surrogate has no file name on POSIX: nothing is created under a mangled one.
     std::u16string lone = path(std::u16string{u'x', 0xD800});
     EXPECT_FALSE(osCreateDirectory(lone.c_str()));
-    EXPECT_EQ(osCreateWrite(lone.c_str()), kNoFile);
+    EXPECT_EQ(osCreateNew(lone.c_str()), kNoFile);
 }
 #endif
 

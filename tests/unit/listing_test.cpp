@@ -211,7 +211,7 @@ protected:
         result->mode = mode;
         result->size = size;
         result->mtime = mtime;
-        insertChild(directory, result);
+        insertChildrenSorted(directory, &result, 1);
         return result;
     }
     FileNode* hostNode(FileNode* directory, const std::u16string& name, uint32_t mode,
