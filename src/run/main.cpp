@@ -7,6 +7,7 @@
 #include "run/context.h"
 #include "run/options.h"
 #include "run/rundriver.h"
+#include "run/statusline.h"
 #include "support/errors.h"
 #include "support/heap.h"
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
         code = readCommandLine(&context, osCommandSource(argc, argv));
         if (code == 0) {
             context.requestWindow = requestWindowSetting();
+            statusBegin(&context.status, context.showProgress != 0);
             code = runSync(&context);
         }
     } catch (const SyncError& error) {
@@ -60,6 +62,8 @@ int main(int argc, char** argv) {
         reportException(&info);
         code = 2;
     }
+    // The progress line leaves nothing on the screen (a fatal message took it away).
+    statusEnd(&context.status);
     adbRelease(&context.conn);
     heapRelease(&context.heap);
     return code;
