@@ -85,11 +85,12 @@ bool osStdoutIsTerminal() {
 
 uint32_t osTerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) || info.dwSize.X <= 0) {
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
         return 0;
     }
-    // The buffer's width: a line wraps there, whatever part of it the window shows.
-    return static_cast<uint32_t>(info.dwSize.X);
+    // The window's width: never more than the buffer's, where a line wraps.
+    int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<uint32_t>(columns) : 0;
 }
 
 bool osMessageBox(const char* text, const char* title) {

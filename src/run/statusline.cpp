@@ -77,7 +77,10 @@ void writeOwn(StatusLine* status, const char* text, size_t length) {
     status->selfWrite = true;
     bool written = osWriteStdout(text, length);
     status->selfWrite = false;
-    if (!written) status->on = false;
+    if (!written) {
+        status->on = false;
+        status->drawnColumns = 0;
+    }
 }
 
 size_t lineLimit() {
