@@ -34,8 +34,8 @@ bool pullPathsFit(const SyncContext* context, const FileNode* node) {
     char16_t targetPath[kPathChars];
     // A new file goes below the host root, an update below the alternative root.
     const char16_t* root = node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
-    return devicePath(context->androidRoot, node, remotePath) &&
-           hostPath(root, node, targetPath) && hostTempPathFits(targetPath);
+    return devicePath(context->androidRoot, node, remotePath) && hostPath(root, node, targetPath) &&
+           hostTempPathFits(targetPath);
 }
 
 void countCopies(const SyncContext* context, CopyTotals* totals) {

@@ -30,13 +30,13 @@ struct ByteUnit {
 };
 
 constexpr ByteUnit kByteUnits[] = {
-    {1, "B"},                         // B
-    {1ull << 10, "kB"},               // kB
-    {1ull << 20, "MB"},               // MB
-    {1ull << 30, "GB"},               // GB
-    {1ull << 40, "TB"},               // TB
-    {1ull << 50, "PB"},               // PB
-    {1ull << 60, "EB"},               // EB: the last, 2^64 bytes are 16 EB
+    {1, "B"},            // B
+    {1ull << 10, "kB"},  // kB
+    {1ull << 20, "MB"},  // MB
+    {1ull << 30, "GB"},  // GB
+    {1ull << 40, "TB"},  // TB
+    {1ull << 50, "PB"},  // PB
+    {1ull << 60, "EB"},  // EB: the last, 2^64 bytes are 16 EB
 };
 static_assert(sizeof kByteUnits / sizeof kByteUnits[0] == 7, "seven byte units");
 
@@ -220,7 +220,9 @@ size_t composeCopyStatus(const StatusLine* status, const char* path, double elap
                          size_t limit) {
     uint64_t size = status->currentSize;
     uint64_t done = status->currentDone < size ? status->currentDone : size;
-    uint64_t percent = size == 0 ? 100 : size > ~0ull / 100 ? done / (size / 100) : done * 100 / size;
+    uint64_t percent = size == 0            ? 100
+                       : size > ~0ull / 100 ? done / (size / 100)
+                                            : done * 100 / size;
     if (percent > 100) percent = 100;
     char head[16];
     std::snprintf(head, sizeof head, "[%3u%%] ", unsigned(percent));
@@ -250,9 +252,8 @@ size_t composeCopyStatus(const StatusLine* status, const char* path, double elap
         append(tail, &tailLength, "  ");
         append(tail, &tailLength, bytes);
         append(tail, &tailLength, "/s");
-        uint64_t left = status->totalBytes > status->doneBytes
-                            ? status->totalBytes - status->doneBytes
-                            : 0;
+        uint64_t left =
+            status->totalBytes > status->doneBytes ? status->totalBytes - status->doneBytes : 0;
         double seconds = double(left) / rate;
         if (seconds > kLongestTimeLeft) seconds = kLongestTimeLeft;
         char time[kStatusTimeChars];

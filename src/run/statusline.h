@@ -15,10 +15,10 @@
 
 struct FileNode;
 
-constexpr size_t kStatusChars = 256;                // the widest status line, terminator included
+constexpr size_t kStatusChars = 256;                 // the widest status line, terminator included
 constexpr size_t kStatusHeldBytes = kLineChars + 4;  // a begun copy line and its " - "
-constexpr size_t kStatusByteChars = 16;             // formatStatusBytes text and terminator
-constexpr size_t kStatusTimeChars = 24;             // formatStatusTime text and terminator
+constexpr size_t kStatusByteChars = 16;              // formatStatusBytes text and terminator
+constexpr size_t kStatusTimeChars = 24;              // formatStatusTime text and terminator
 
 struct StatusLine {
     bool on;                  // standard output is a terminal and the line is wanted

@@ -12,9 +12,8 @@ TEST(StatusLineText, Figures) {
     const struct {
         uint64_t bytes;
         const char* text;
-    } bytes[] = {{0, "0 B"},         {999, "999 B"},        {1000, "1.0 kB"},
-                 {1535, "1.5 kB"},   {102348, "99.9 kB"},   {1023487, "999 kB"},
-                 {1023488, "1.0 MB"}, {~0ull, "16.0 EB"}};
+    } bytes[] = {{0, "0 B"},          {999, "999 B"},      {1000, "1.0 kB"},    {1535, "1.5 kB"},
+                 {102348, "99.9 kB"}, {1023487, "999 kB"}, {1023488, "1.0 MB"}, {~0ull, "16.0 EB"}};
     char text[kStatusChars];
     for (const auto& row : bytes) {
         formatStatusBytes(row.bytes, text);
@@ -23,7 +22,8 @@ TEST(StatusLineText, Figures) {
     const struct {
         uint64_t seconds;
         const char* text;
-    } times[] = {{0, "0:00"}, {42, "0:42"}, {725, "12:05"}, {3725, "1:02:05"}, {360000, "100:00:00"}};
+    } times[] = {
+        {0, "0:00"}, {42, "0:42"}, {725, "12:05"}, {3725, "1:02:05"}, {360000, "100:00:00"}};
     for (const auto& row : times) {
         formatStatusTime(row.seconds, text);
         EXPECT_STREQ(text, row.text) << row.seconds;
