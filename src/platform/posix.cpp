@@ -95,7 +95,8 @@ bool osWriteStdout(const char* text, size_t length) {
     if (!writeAll(STDOUT_FILENO, text, length)) {
         return false;
     }
-    stdoutLineOpen = text[length - 1] != '\n';
+    // A carriage return at the end leaves the cursor in column 0 too (the status line).
+    stdoutLineOpen = text[length - 1] != '\n' && text[length - 1] != '\r';
     return true;
 }
 
