@@ -75,6 +75,20 @@ run_tool -s -hcus host:"$H" sdcard
     fail "screen differs from the redirected output:$(diff <(echo "$screen") <(masked_out) | sed 's/^/    /')"
 grep -q '%\]\|Reading' "$WORK/out" && fail "progress in redirected output"
 
+scenario "a message on standard error takes the line away first, and starts where it would"
+sim_start "$D" --delay-ms 300 --fault 'list=/sdcard/ddir/in/a/b stall 1' \
+    --fault 'list=/sdcard/ddir/in/a/b dent-error 5 bad'
+build_host
+$PTY run "$WORK/raw" both "${TOOL[@]}" -s -hcus "$H" sdcard
+RC=$?
+expect_rc 0
+grep -qa $'\r''Skipped device entry' "$WORK/raw" || fail "the message did not follow an erased line"
+screen=$($PTY screen "$WORK/raw" | sed -E 's/ - [0-9:.]+$/ - T/')
+build_host
+"${TOOL[@]}" -s -hcus "$H" sdcard >"$WORK/out" 2>&1
+[ "$screen" = "$(masked_out)" ] ||
+    fail "screen differs from the redirected output:$(diff <(echo "$screen") <(masked_out) | sed 's/^/    /')"
+
 scenario "a terminal closed under the progress line: the run goes on and ends well"
 build_host
 $PTY run "$WORK/raw" close "${TOOL[@]}" -s -hcus "$H" sdcard

@@ -6,7 +6,8 @@ line's rows.
                                   wrote in RAW, exits with its exit code (124: it
                                   did not end within 120 s). MODE: "resize" widens the
                                   terminal twice once the line shows (SIGWINCH);
-                                  "close" closes the terminal then (writes fail).
+                                  "close" closes the terminal then (writes fail);
+                                  "both" puts stderr on the terminal too.
   ptyrun.py screen RAW            prints the text RAW leaves on a screen: a carriage
                                   return goes back to column 0, blanks at line ends
                                   are invisible.
@@ -28,7 +29,8 @@ def run(raw_path, mode, cmd):
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
 
     with open(raw_path + ".err", "wb") as err:
-        child = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=slave, stderr=err,
+        child = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=slave,
+                                 stderr=slave if mode == "both" else err,
                                  start_new_session=True, preexec_fn=own_terminal)
     os.close(slave)
     raw, deadline, widths = b"", time.time() + 120, [100, 120]
