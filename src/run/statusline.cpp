@@ -150,6 +150,8 @@ void draw(StatusLine* status) {
     line[0] = '\r';
     std::memcpy(line + 1, text, length);
     size_t used = 1 + length;
+    // A window made narrower: blanks past its edge would wrap onto a new line.
+    if (status->drawnColumns > limit) status->drawnColumns = static_cast<uint32_t>(limit);
     if (status->drawnColumns > length) {
         size_t blanks = status->drawnColumns - length;
         std::memset(line + used, ' ', blanks);
