@@ -7,7 +7,6 @@
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
 #include "run/context.h"
-#include "run/listing.h"
 #include "tree/filetree.h"
 #include "tree/status.h"
 
@@ -21,21 +20,34 @@ bool isPulled(const SyncContext* context, const FileNode* node) {
            (node->status == AndroidFileNewer && (context->copyFlags & kCopyUpdateHost) != 0);
 }
 
-bool pushPathsFit(const SyncContext* context, const FileNode* node) {
-    char16_t localPath[kPathChars];
-    char remotePath[kNarrowPathBytes];
+bool pushTargets(const SyncContext* context, const FileNode* node, char16_t* localPath,
+                 char* remotePath) {
     return hostPath(context->hostRoot, node, localPath) &&
            devicePath(context->androidRoot, node, remotePath) &&
            std::strlen(remotePath) <= kMaxSendPathBytes;
 }
 
+bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* out) {
+    const char16_t* root = node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
+    return hostPath(root, node, out);
+}
+
+bool pullTargets(const SyncContext* context, const FileNode* node, char* remotePath,
+                 char16_t* targetPath) {
+    return devicePath(context->androidRoot, node, remotePath) &&
+           pullTargetPath(context, node, targetPath) && hostTempPathFits(targetPath);
+}
+
+bool pushPathsFit(const SyncContext* context, const FileNode* node) {
+    char16_t localPath[kPathChars];
+    char remotePath[kNarrowPathBytes];
+    return pushTargets(context, node, localPath, remotePath);
+}
+
 bool pullPathsFit(const SyncContext* context, const FileNode* node) {
     char remotePath[kNarrowPathBytes];
     char16_t targetPath[kPathChars];
-    // A new file goes below the host root, an update below the alternative root.
-    const char16_t* root = node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
-    return devicePath(context->androidRoot, node, remotePath) && hostPath(root, node, targetPath) &&
-           hostTempPathFits(targetPath);
+    return pullTargets(context, node, remotePath, targetPath);
 }
 
 void countCopies(const SyncContext* context, CopyTotals* totals) {
@@ -43,11 +55,11 @@ void countCopies(const SyncContext* context, CopyTotals* totals) {
     for (const FileNode* node = context->hostTop.firstChild; node; node = nextNode(node)) {
         if (!isPushed(context, node) || !pushPathsFit(context, node)) continue;
         totals->pushFiles += 1;
-        totals->pushBytes += listedSize(node);
+        totals->pushBytes += node->size;
     }
     for (const FileNode* node = context->androidTop.firstChild; node; node = nextNode(node)) {
         if (!isPulled(context, node) || !pullPathsFit(context, node)) continue;
         totals->pullFiles += 1;
-        totals->pullBytes += listedSize(node);
+        totals->pullBytes += node->size;
     }
 }

@@ -1,5 +1,5 @@
 // What the copy passes copy: the test of one node against its pass's statuses and
-// the copy flags, the test that its paths fit, and the run's totals. The passes, the
+// the copy flags, its paths and the test that they fit, and the run's totals. The passes, the
 // dry run and the progress line share them, so they always agree.
 // Nothing here raises.
 #pragma once
@@ -20,8 +20,15 @@ struct CopyTotals {
 // device node).
 bool isPushed(const SyncContext* context, const FileNode* node);
 bool isPulled(const SyncContext* context, const FileNode* node);
-// True when the paths a copy of `node` needs fit their buffers and requests; a copy
-// whose paths do not fit is skipped with a message (a cut path names another file).
+// The paths of a copy: false when one does not fit its buffer or request (a cut
+// path would name another file; such a file is skipped with a message).
+bool pushTargets(const SyncContext* context, const FileNode* node, char16_t* localPath,
+                 char* remotePath);
+bool pullTargets(const SyncContext* context, const FileNode* node, char* remotePath,
+                 char16_t* targetPath);
+// The host path a pulled file goes to: below the host root for a new file, below the
+// alternative root (the host root unless one is given) for an update.
+bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* out);
 bool pushPathsFit(const SyncContext* context, const FileNode* node);
 bool pullPathsFit(const SyncContext* context, const FileNode* node);
 // The files and bytes the two passes copy, as the comparison left the trees (files

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "run/context.h"
+#include "run/copypasses.h"
 #include "run/copyplan.h"
 #include "run/listing.h"
 #include "tree/filetree.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr size_t kCountsBytes = 96;   // "N files (N bytes)" with the widest numbers
 constexpr size_t kTotalsBytes = 256;  // the totals line: two of them and the words
-constexpr size_t kSkipLineBytes = kNarrowPathBytes + 64;
 
 // "3 files (1,234 bytes)", with the singular for one.
 void describe(uint64_t files, uint64_t bytes, char* out, size_t size) {
@@ -27,23 +27,13 @@ void describe(uint64_t files, uint64_t bytes, char* out, size_t size) {
                   bytes == 1 ? "byte" : "bytes");
 }
 
-// The same line the real pass writes for a file whose paths do not fit.
-void sayPathTooLong(const FileNode* node) {
-    char path[kNarrowPathBytes];
-    displayPath(node, path);
-    char line[kSkipLineBytes];
-    int length =
-        std::snprintf(line, sizeof line, "Path too long, not copied: %s%s", path, osLineEnd());
-    if (length > 0) osWriteStdout(line, std::strlen(line));
-}
-
 // One pass's walk: the line of every file the pass would copy, in its order.
 void dryPass(SyncContext* context, const FileNode* top, bool push) {
     context->printedAny = 0;
     for (const FileNode* node = top->firstChild; node != nullptr; node = nextNode(node)) {
         if (!(push ? isPushed(context, node) : isPulled(context, node))) continue;
         if (!(push ? pushPathsFit(context, node) : pullPathsFit(context, node))) {
-            sayPathTooLong(node);
+            reportSkipped(node, kPathTooLong);
             continue;
         }
         int status = push ? (node->partner ? UpdatedOnAndroid : CreatedOnAndroid)

@@ -1,6 +1,5 @@
 // Program entry: fills the run's context from the command line, runs the sync, then
 // closes the ADB connection and releases the private heap.
-#include <cstdlib>
 #include <new>
 
 #include "adb/connection.h"
@@ -20,20 +19,6 @@ void reportFault(const ExceptionInfo* info) {
     reportException(info);
 }
 
-// The benchmarks measure the one-request-at-a-time behaviour with
-// TANDRIX_WINDOW=1 (files or directories in flight); nothing else reads it, and
-// anything but a small decimal number leaves the default.
-uint32_t requestWindowSetting() {
-    const char* text = std::getenv("TANDRIX_WINDOW");
-    if (text == nullptr) return 0;
-    uint32_t value = 0;
-    for (const char* c = text; *c != 0; ++c) {
-        if (*c < '0' || *c > '9' || value > 1000) return 0;
-        value = value * 10 + static_cast<uint32_t>(*c - '0');
-    }
-    return value;
-}
-
 }  // namespace
 
 // The SyncError handler covers the run and also the heap reservations that come
@@ -46,7 +31,6 @@ int main(int argc, char** argv) {
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
         if (code == 0) {
-            context.requestWindow = requestWindowSetting();
             statusBegin(&context.status, context.showProgress != 0);
             code = runSync(&context);
         }
