@@ -69,8 +69,9 @@ const char* const kUsageLines[] = {
     "",
     "/h and /a use s (create subdirs), c (create files), u (update files), default=cu.",
     "Pattern lists are *? format, semicolon delimited.",
+    "/n  dry run: list the copies a run would make, copy nothing",
 };
-static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 18, "usage text has 18 lines");
+static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 19, "usage text has 19 lines");
 
 struct ArgsRelease {
     void operator()(ParsedArgs* args) const { releaseArgs(args); }
