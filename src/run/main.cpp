@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == 0) {
+        if (code == kCommandAnswered) {
+            code = 0;
+        } else if (code == 0) {
             statusBegin(&context.status, context.showProgress != 0);
             code = runSync(&context);
         }
