@@ -35,6 +35,23 @@ bool osWriteStderr(const char* text, size_t length);
 // on POSIX when the program left an unfinished line on standard output.
 bool osStderrNeedsLineBreak();
 
+// True when standard output is a terminal (POSIX: isatty) or a console (Windows:
+// GetConsoleMode on the standard output handle). A pipe or a file is neither.
+bool osStdoutIsTerminal();
+
+// Columns of the terminal or console on standard output, asked anew on each call so
+// that a resized window is followed; 0 when unknown.
+uint32_t osTerminalColumns();
+
+// A function called before every osWriteStdout (stream 1) and osWriteStderr (stream
+// 2) with the text about to go out, and before osStderrNeedsLineBreak (stream 2, no
+// text), so that a status line drawn on the terminal can be taken away first. Writes
+// made from inside it do not call it again. A null `hook` removes it.
+using OsConsoleHook = void (*)(void* data, int stream, const char* text, size_t length);
+void osSetConsoleHook(OsConsoleHook hook, void* data);
+// Used by the back ends: calls the hook, unless none is set or it is running.
+void osCallConsoleHook(int stream, const char* text, size_t length);
+
 // Shows a message box (Windows); returns false where there is none (POSIX).
 bool osMessageBox(const char* text, const char* title);
 

@@ -5,6 +5,7 @@
 // response files are in the _cmdline file.
 #include <errno.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -90,10 +91,12 @@ bool osWriteStdout(const char* text, size_t length) {
     if (length == 0) {
         return true;
     }
+    osCallConsoleHook(1, text, length);
     if (!writeAll(STDOUT_FILENO, text, length)) {
         return false;
     }
-    stdoutLineOpen = text[length - 1] != '\n';
+    // A carriage return at the end leaves the cursor in column 0 too (the status line).
+    stdoutLineOpen = text[length - 1] != '\n' && text[length - 1] != '\r';
     return true;
 }
 
@@ -101,6 +104,7 @@ bool osWriteStderr(const char* text, size_t length) {
     if (length == 0) {
         return true;
     }
+    osCallConsoleHook(2, text, length);
     if (!writeAll(STDERR_FILENO, text, length)) {
         return false;
     }
@@ -112,7 +116,20 @@ bool osWriteStderr(const char* text, size_t length) {
 }
 
 bool osStderrNeedsLineBreak() {
+    osCallConsoleHook(2, nullptr, 0);
     return stdoutLineOpen != 0;
+}
+
+bool osStdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+uint32_t osTerminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
 }
 
 bool osMessageBox(const char*, const char*) {

@@ -53,20 +53,44 @@ char16_t osPathSeparator() {
 }
 
 bool osWriteStdout(const char* text, size_t length) {
+    if (length == 0) {
+        return true;
+    }
+    osCallConsoleHook(1, text, length);
     return writeHandle(STD_OUTPUT_HANDLE, text, length);
 }
 
 bool osWriteStderr(const char* text, size_t length) {
+    if (length == 0) {
+        return true;
+    }
+    osCallConsoleHook(2, text, length);
     return writeHandle(STD_ERROR_HANDLE, text, length);
 }
 
 bool osStderrNeedsLineBreak() {
+    osCallConsoleHook(2, nullptr, 0);
     CONSOLE_SCREEN_BUFFER_INFO info;
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     if (!GetConsoleScreenBufferInfo(handle, &info)) {
         return true;  // not a console: the last output may have left a line open
     }
     return info.dwCursorPosition.X > 0;
+}
+
+bool osStdoutIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+uint32_t osTerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return 0;
+    }
+    // The window's width: never more than the buffer's, where a line wraps.
+    int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<uint32_t>(columns) : 0;
 }
 
 bool osMessageBox(const char* text, const char* title) {

@@ -11,6 +11,7 @@
 #include "hostfs/hostfs.h"
 #include "run/context.h"
 #include "run/lookahead.h"
+#include "run/statusline.h"
 #include "support/encodings.h"
 #include "support/errors.h"
 
@@ -160,6 +161,10 @@ void checkRoot(bool exists, const FileNode* top, const char* shown) {
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
     FileNode* p = host != nullptr ? host->firstChild : nullptr;
     FileNode* q = device != nullptr ? device->firstChild : nullptr;
+    uint64_t entries = 0;  // for the progress line
+    for (FileNode* child = p; child != nullptr; child = child->nextSibling) entries += 1;
+    for (FileNode* child = q; child != nullptr; child = child->nextSibling) entries += 1;
+    statusDirectoryRead(&context->status, entries);
     // The merge walks both sorted child lists once; n numbers the merged positions.
     for (int32_t n = 0; p != nullptr || q != nullptr; ++n) {
         int side;

@@ -6,6 +6,7 @@
 
 #include "adb/connection.h"
 #include "hostfs/hostfs.h"
+#include "run/statusline.h"
 #include "support/heap.h"
 #include "tree/filetree.h"
 #include "tree/patterns.h"
@@ -54,4 +55,7 @@ struct SyncContext {
     uint32_t pullsSkipped;
     uint32_t requestWindow;      // files or directories in flight; 0 = the default
     DeviceLookahead* lookahead;  // set while the comparison walks
+    uint32_t dryRun;             // -n: compare and list, copy nothing
+    uint32_t showProgress;       // the progress line is wanted (no -q)
+    StatusLine status;           // the progress line on a terminal
 };

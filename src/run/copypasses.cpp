@@ -16,8 +16,10 @@
 #include "hostfs/hostfs.h"
 #include "hostfs/pulltarget.h"
 #include "run/context.h"
+#include "run/copyplan.h"
 #include "run/copywindow.h"
 #include "run/listing.h"
+#include "run/statusline.h"
 #include "support/encodings.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
@@ -35,20 +37,6 @@ unsigned char batch[kBatchBytes];
 
 // The pull reads its DATA pieces into this buffer.
 unsigned char receiveBuffer[kDataChunkBytes];
-
-constexpr char kPathTooLong[] = "Path too long, not copied";
-constexpr char kFileChanged[] = "File changed while copied, not copied";
-
-// A file that is not copied: a path that does not fit its buffer (a cut path would
-// name another file), or a file that changed since it was listed. One line on
-// standard output says so and the run goes on.
-void reportSkipped(const FileNode* node, const char* reason) {
-    char path[kNarrowPathBytes];
-    displayPath(node, path);
-    char line[kMessageBytes];
-    int length = std::snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
-    if (length > 0) osWriteStdout(line, std::strlen(line));
-}
 
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
 // (the file shrank since it was read).
@@ -70,12 +58,6 @@ bool readPushReply(CopyWindow* window) {
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     retireOldest(window);
     return true;
-}
-
-bool pushTargets(SyncContext* context, FileNode* node, char16_t* localPath, char* remotePath) {
-    return hostPath(context->hostRoot, node, localPath) &&
-           devicePath(context->androidRoot, node, remotePath) &&
-           std::strlen(remotePath) <= kMaxSendPathBytes;
 }
 
 // Sends one file: SEND, its DATA records and DONE, gathered into as few writes as the
@@ -114,6 +96,8 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     int status = node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
     if (!addToWindow(window, node, status, length)) return false;
     InFlightFile* entry = newestFile(window);
+    statusFileBegin(&context->status, node, length);
+    uint64_t unsent = 0;   // data bytes in the batch, for the progress line
     uint32_t seconds = 0;  // stays 0 for a time before 1970
     fileTimeToUnix(node->mtime, &seconds, context->timeRounding);
 
@@ -123,7 +107,10 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         uint32_t count =
             remaining < kDataChunkBytes ? static_cast<uint32_t>(remaining) : kDataChunkBytes;
         if (used + kSyncHeaderBytes + count > kBatchBytes) {
-            if (!sendWithReplies(window, batch, used) || !readArrivedReplies(window)) return false;
+            if (!sendWithReplies(window, batch, used)) return false;
+            statusBytes(&context->status, unsent);
+            unsent = 0;
+            if (!readArrivedReplies(window)) return false;
             used = 0;
         }
         if (!readWhole(file, batch + used + kSyncHeaderBytes, count)) {
@@ -133,19 +120,15 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         }
         putRecordHeader(batch + used, "DATA", count);
         used += kSyncHeaderBytes + count;
+        unsent += count;
         remaining -= count;
     }
     putRecordHeader(batch + used, "DONE", seconds);
     used += kSyncHeaderBytes;
     entry->complete = true;  // its status may come once this write is out
-    return sendWithReplies(window, batch, used) && readArrivedReplies(window);
-}
-
-// The host path a pulled file goes to: below the host root for a new file, below the
-// alternative root (the host root unless one is given) for an update.
-bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* out) {
-    const char16_t* root = node->status == AndroidFileOnly ? context->hostRoot : context->altRoot;
-    return hostPath(root, node, out);
+    if (!sendWithReplies(window, batch, used)) return false;
+    statusBytes(&context->status, unsent);
+    return readArrivedReplies(window);
 }
 
 // The next record of the oldest pull; at its DONE the file replaces its target. False
@@ -162,6 +145,7 @@ bool readPullReply(CopyWindow* window) {
     if (readRecvRecord(conn, &length)) {
         // Created at the first DATA record (or at DONE for an empty file), so a RECV
         // that the device refuses leaves neither a file nor new directories behind.
+        if (context->status.current != node) statusFileBegin(&context->status, node, node->size);
         if (!target->created) {
             pullTargetPath(context, node, targetPath);
             openPullTarget(target, targetPath);
@@ -171,6 +155,7 @@ bool readPullReply(CopyWindow* window) {
             uint32_t piece = length < kDataChunkBytes ? length : kDataChunkBytes;
             adbReceiveAll(conn, receiveBuffer, piece);
             if (!writePullTarget(target, receiveBuffer, piece)) return false;
+            statusBytes(&context->status, piece);
             length -= piece;
         }
         return true;
@@ -200,8 +185,7 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     SyncContext* context = window->context;
     char remotePath[kNarrowPathBytes];
     char16_t targetPath[kPathChars];
-    if (!devicePath(context->androidRoot, node, remotePath) ||
-        !pullTargetPath(context, node, targetPath) || !hostTempPathFits(targetPath)) {
+    if (!pullTargets(context, node, remotePath, targetPath)) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
         return true;
@@ -213,19 +197,16 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     return sendWithReplies(window, request, used) && readArrivedReplies(window);
 }
 
-// One pass over a tree in pre-order: copies the files whose status is `onlyStatus`
-// (with `createFlag`) or `newerStatus` (with `updateFlag`).
-bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t createFlag,
-              int newerStatus, uint32_t updateFlag, bool (*copy)(CopyWindow*, FileNode*),
-              bool (*readReply)(CopyWindow*)) {
+// One pass over a tree in pre-order: copies the files `wanted` picks.
+bool copyPass(SyncContext* context, FileNode* top,
+              bool (*wanted)(const SyncContext*, const FileNode*),
+              bool (*copy)(CopyWindow*, FileNode*), bool (*readReply)(CopyWindow*)) {
     context->printedAny = 0;
     CopyWindow window;
     PullTarget target;  // the oldest pull's temporary file
     initCopyWindow(&window, context, readReply, &target);
     for (FileNode* node = top->firstChild; node; node = nextNode(node)) {
-        bool wanted = (node->status == onlyStatus && (context->copyFlags & createFlag)) ||
-                      (node->status == newerStatus && (context->copyFlags & updateFlag));
-        if (wanted && !copy(&window, node)) return false;
+        if (wanted(context, node) && !copy(&window, node)) return false;
     }
     if (!finishWindow(&window)) return false;
     if (context->printedAny) context->needBlankLine = 1;
@@ -234,12 +215,18 @@ bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t crea
 
 }  // namespace
 
+void reportSkipped(const FileNode* node, const char* reason) {
+    char path[kNarrowPathBytes];
+    displayPath(node, path);
+    char line[kMessageBytes];
+    int length = std::snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
+    if (length > 0) osWriteStdout(line, std::strlen(line));
+}
+
 bool pushPass(SyncContext* context) {
-    return copyPass(context, &context->hostTop, HostFileOnly, kCopyCreateAndroid, HostFileNewer,
-                    kCopyUpdateAndroid, pushOne, readPushReply);
+    return copyPass(context, &context->hostTop, isPushed, pushOne, readPushReply);
 }
 
 bool pullPass(SyncContext* context) {
-    return copyPass(context, &context->androidTop, AndroidFileOnly, kCopyCreateHost,
-                    AndroidFileNewer, kCopyUpdateHost, pullOne, readPullReply);
+    return copyPass(context, &context->androidTop, isPulled, pullOne, readPullReply);
 }

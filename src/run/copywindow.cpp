@@ -5,6 +5,7 @@
 #include "adb/connection.h"
 #include "run/context.h"
 #include "run/listing.h"
+#include "run/statusline.h"
 #include "support/errors.h"
 
 namespace {
@@ -67,6 +68,7 @@ InFlightFile* oldestAwaitingReply(CopyWindow* window) {
 
 void retireOldest(CopyWindow* window, const char* skipped) {
     InFlightFile* file = oldestFile(window);
+    statusFileEnd(&window->context->status);
     if (skipped == nullptr)
         endCopyLine(window->context, file->status);
     else

@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "run/context.h"
+#include "run/statusline.h"
 #include "support/encodings.h"
 #include "support/timetext.h"
 
@@ -184,6 +185,60 @@ void listNode(SyncContext* context, uint32_t mask, int status, const FileNode* n
     if (isListed(mask, status)) writeListLine(context, status, node, partner, true);
 }
 
+// A listing line without its line end, in `buffer` (kLineChars).
+void composeListLine(SyncContext* context, LineText* out, char* buffer, int status,
+                     const FileNode* node, const FileNode* partner) {
+    LineText& line = *out;
+    beginLine(context, &line, buffer, kLineChars);
+    placeText(&line, kCodeColumn, statusTable[status].listCode, 2);
+
+    // A size wider than 13 characters (10 GB and more) pushes the rest of the line
+    // to the right rather than covering the code.
+    size_t shift = 0;
+    if (!isDirectory(node)) {
+        char number[kWideNumberChars];
+        formatThousands64(node->size, number);
+        size_t width = strlen(number);
+        size_t normalWidth = kSizeEndColumn + 1 - kSizeColumn;
+        if (width > normalWidth) shift = width - normalWidth;
+        size_t column = width > normalWidth ? kSizeColumn : kSizeEndColumn + 1 - width;
+        placeText(&line, column, number, width);
+    }
+
+    char timeText[kTimeTextChars] = {};
+    uint64_t mtime = node->mtime;
+    formatFileTime(&mtime, timeText, sizeof timeText, kListTimeFlags);
+    placeText(&line, kTimeColumn + shift, timeText, strlen(timeText));
+
+    char path[kNarrowPathBytes];
+    displayPath(node, path);
+    appendText(&line, "  ");
+    appendText(&line, path);
+
+    if (partner != nullptr) {
+        uint64_t size = node->size;
+        uint64_t partnerSize = partner->size;
+        if (size != partnerSize) {
+            char text[kSizeDiffChars];
+            if (size > partnerSize)
+                formatSizeMagnitude(false, size - partnerSize, text);
+            else
+                formatSizeMagnitude(true, partnerSize - size, text);
+            appendText(&line, "  ");
+            appendText(&line, text);
+        }
+        // Callers pass the newer node; an older one still shows a true difference.
+        if (node->mtime != partner->mtime) {
+            char text[kTimeDiffChars];
+            bool newer = node->mtime > partner->mtime;
+            formatTimeDiff(newer ? node->mtime - partner->mtime : partner->mtime - node->mtime,
+                           text);
+            appendText(&line, newer ? "  +" : "  -");
+            appendText(&line, text);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Listing pass
 // ---------------------------------------------------------------------------
@@ -305,54 +360,7 @@ void writeListLine(SyncContext* context, int status, const FileNode* node, const
     if (status < Unknown || status >= kStatusCount || node == nullptr) return;
     char buffer[kLineChars];
     LineText line;
-    beginLine(context, &line, buffer, sizeof buffer);
-    placeText(&line, kCodeColumn, statusTable[status].listCode, 2);
-
-    // A size wider than 13 characters (10 GB and more) pushes the rest of the line
-    // to the right rather than covering the code.
-    size_t shift = 0;
-    if (!isDirectory(node)) {
-        char number[kWideNumberChars];
-        formatThousands64(node->size, number);
-        size_t width = strlen(number);
-        size_t normalWidth = kSizeEndColumn + 1 - kSizeColumn;
-        if (width > normalWidth) shift = width - normalWidth;
-        size_t column = width > normalWidth ? kSizeColumn : kSizeEndColumn + 1 - width;
-        placeText(&line, column, number, width);
-    }
-
-    char timeText[kTimeTextChars] = {};
-    uint64_t mtime = node->mtime;
-    formatFileTime(&mtime, timeText, sizeof timeText, kListTimeFlags);
-    placeText(&line, kTimeColumn + shift, timeText, strlen(timeText));
-
-    char path[kNarrowPathBytes];
-    displayPath(node, path);
-    appendText(&line, "  ");
-    appendText(&line, path);
-
-    if (partner != nullptr) {
-        uint64_t size = node->size;
-        uint64_t partnerSize = partner->size;
-        if (size != partnerSize) {
-            char text[kSizeDiffChars];
-            if (size > partnerSize)
-                formatSizeMagnitude(false, size - partnerSize, text);
-            else
-                formatSizeMagnitude(true, partnerSize - size, text);
-            appendText(&line, "  ");
-            appendText(&line, text);
-        }
-        // Callers pass the newer node; an older one still shows a true difference.
-        if (node->mtime != partner->mtime) {
-            char text[kTimeDiffChars];
-            bool newer = node->mtime > partner->mtime;
-            formatTimeDiff(newer ? node->mtime - partner->mtime : partner->mtime - node->mtime,
-                           text);
-            appendText(&line, newer ? "  +" : "  -");
-            appendText(&line, text);
-        }
-    }
+    composeListLine(context, &line, buffer, status, node, partner);
     if (endLine) appendText(&line, osLineEnd());
     writeLine(&line);
     context->printedAny = 1;
@@ -361,10 +369,29 @@ void writeListLine(SyncContext* context, int status, const FileNode* node, const
 void beginCopyLine(SyncContext* context, int status, const FileNode* node,
                    const FileNode* partner) {
     if (!isListed(context->listMask, status)) return;
-    writeListLine(context, status, node, partner, false);
-    osWriteStdout(" - ", 3);
+    // Under a progress line the begun line waits, to be written whole with its end.
+    char buffer[kLineChars];
+    LineText line;
+    composeListLine(context, &line, buffer, status, node, partner);
+    appendText(&line, " - ");
+    if (!statusHold(&context->status, line.text, line.length))
+        osWriteStdout(line.text, line.length);
+    context->printedAny = 1;
     if (context->perfFrequency == 0) context->perfFrequency = osPerfFrequency();
     context->copyStart = osPerfCounter();
+}
+
+void writeDryCopyLine(SyncContext* context, int status, const FileNode* node,
+                      const FileNode* partner) {
+    if (!isListed(context->listMask, status)) return;
+    char buffer[kLineChars];
+    LineText line;
+    composeListLine(context, &line, buffer, status, node, partner);
+    appendText(&line, " - ");
+    appendText(&line, kDryRunMark);
+    appendText(&line, osLineEnd());
+    writeLine(&line);
+    context->printedAny = 1;
 }
 
 void endCopyLine(SyncContext* context, int status) {

@@ -31,6 +31,12 @@ void writeListLine(SyncContext* context, int status, const FileNode* node, const
                    bool endLine);
 void beginCopyLine(SyncContext* context, int status, const FileNode* node, const FileNode* partner);
 void endCopyLine(SyncContext* context, int status);
+// What a dry run shows in place of a copy's duration.
+constexpr char kDryRunMark[] = "dry run";
+// The copy line a copy would write, whole, with kDryRunMark in place of the duration;
+// not counted, since nothing was copied.
+void writeDryCopyLine(SyncContext* context, int status, const FileNode* node,
+                      const FileNode* partner);
 // Ends a copy that did not happen with `reason` in place of the duration (uncounted);
 // when the copy line is not listed, one line "reason: path" stands for it.
 void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason);

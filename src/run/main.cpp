@@ -6,6 +6,7 @@
 #include "run/context.h"
 #include "run/options.h"
 #include "run/rundriver.h"
+#include "run/statusline.h"
 #include "support/errors.h"
 #include "support/heap.h"
 
@@ -29,10 +30,12 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == kCommandAnswered)
+        if (code == kCommandAnswered) {
             code = 0;
-        else if (code == 0)
+        } else if (code == 0) {
+            statusBegin(&context.status, context.showProgress != 0);
             code = runSync(&context);
+        }
     } catch (const SyncError& error) {
         ExceptionInfo info = syncErrorInfo(error);
         reportException(&info);
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
         reportException(&info);
         code = 2;
     }
+    // The progress line leaves nothing on the screen (a fatal message took it away).
+    statusEnd(&context.status);
     adbRelease(&context.conn);
     heapRelease(&context.heap);
     return code;

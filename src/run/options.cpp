@@ -238,8 +238,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     if (answerLongOption(source) != 0) return kCommandAnswered;
 
     ParsedArgs* checked =
-        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012", usageText());
-    checked = rejectValues(checked, "EQSV012");
+        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILNOQSV012", usageText());
+    checked = rejectValues(checked, "ENQSV012");
     checked = requireValues(checked, "DIO");
     checked = checkGroup(checked, "AHL", 2);
     checked = checkGroup(checked, "DE", 0);
@@ -270,6 +270,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     context->oneHourSame = given(args.get(), '0');
     context->timeRounding = given(args.get(), '1') ? 1 : 4;
 
+    context->dryRun = given(args.get(), 'N');
+    context->showProgress = !given(args.get(), 'Q');
     context->listMask = given(args.get(), 'Q') ? 0 : kListDefault;
     if (!parseOptions(args.get(), 'L', listOptions, &context->listMask)) return 1;
     if (given(args.get(), 'V')) context->listMask |= kListSummary;

@@ -11,7 +11,10 @@
 #include "run/compare.h"
 #include "run/context.h"
 #include "run/copypasses.h"
+#include "run/copyplan.h"
+#include "run/dryrun.h"
 #include "run/listing.h"
+#include "run/statusline.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
 #include "tree/status.h"
@@ -67,13 +70,23 @@ int runSync(SyncContext* context) {
     compareRoots(context);
     listResults(context);
 
+    if (context->dryRun != 0) {
+        dryRunPasses(context);
+    } else {
+        CopyTotals totals;
+        countCopies(context, &totals);
+        statusCopiesBegin(&context->status, totals.pushFiles + totals.pullFiles,
+                          totals.pushBytes + totals.pullBytes);
+    }
     // Pushes before pulls; a failed copy ends the run without QUIT and without summary.
-    if ((context->copyFlags & (kCopyUpdateAndroid | kCopyCreateAndroid | kCopyDirsAndroid)) &&
+    if (context->dryRun == 0 &&
+        (context->copyFlags & (kCopyUpdateAndroid | kCopyCreateAndroid | kCopyDirsAndroid)) &&
         !pushPass(context)) {
         writeRunMessage("Can't copy to android");
         return kExitPushFailed;
     }
-    if ((context->copyFlags & (kCopyUpdateHost | kCopyCreateHost | kCopyDirsHost)) &&
+    if (context->dryRun == 0 &&
+        (context->copyFlags & (kCopyUpdateHost | kCopyCreateHost | kCopyDirsHost)) &&
         !pullPass(context)) {
         writeRunMessage("Can't copy to host");
         return kExitPullFailed;
