@@ -18,10 +18,10 @@ fuzz_one() {
     local target=$1 work
     work=$(mktemp -d)
     cp -r "$root/fuzz/corpus/$target/." "$work/"
-    # Findings are written into the build folder; stderr of the target (its own
-    # messages about refused input) is closed, libFuzzer's report is kept.
+    # Findings are written into the build folder; the target's own output (its
+    # messages about refused input, a run's lines) is closed, libFuzzer's report is kept.
     if ! (cd "$build" && "./fuzz_$target" -max_total_time="$seconds" -timeout=10 \
-              -rss_limit_mb=1024 -close_fd_mask=2 -print_final_stats=1 "$work" \
+              -rss_limit_mb=1024 -close_fd_mask=3 -print_final_stats=1 "$work" \
               >"$build/fuzz_$target.log" 2>&1); then
         { echo "fuzz_$target: finding, see $build/fuzz_$target.log"
           tail -n 40 "$build/fuzz_$target.log"; } >"$build/fuzz_$target.verdict"
