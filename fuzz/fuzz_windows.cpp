@@ -89,7 +89,7 @@ struct Pulled {
 };
 
 struct Framing {
-    std::vector<size_t> replyEnds;  // where each reply ends, in the order of requests
+    std::vector<size_t> replyEnds;         // where each reply ends, in the order of requests
     std::map<std::string, Pulled> pulled;  // what each RECV's reply carried before DONE
 };
 
@@ -189,8 +189,8 @@ void checkHostSide(const fs::path& scratch, const fs::path& root,
         if (unchanged) continue;
         auto it = pulled.find("/sdcard/" + relative);
         if (it == pulled.end() || !it->second.done || it->second.bytes != bytes) {
-            std::fprintf(stderr, "%s holds %zu bytes not sent for it in order\n",
-                         relative.c_str(), bytes.size());
+            std::fprintf(stderr, "%s holds %zu bytes not sent for it in order\n", relative.c_str(),
+                         bytes.size());
             __builtin_trap();
         }
     }
@@ -211,7 +211,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     makeHostTree(root);
 
     bool statV2 = (data[0] & 1) != 0, listV2 = (data[0] & 2) != 0;
-    std::string features = statV2 && listV2 ? "stat_v2,ls_v2" : statV2 ? "stat_v2" : listV2 ? "ls_v2" : "shell_v2";
+    std::string features = statV2 && listV2 ? "stat_v2,ls_v2"
+                           : statV2         ? "stat_v2"
+                           : listV2         ? "ls_v2"
+                                            : "shell_v2";
     char length[5];
     std::snprintf(length, sizeof length, "%04zx", features.size());
     const std::string featureReply = "OKAY" + std::string(length) + features;
@@ -224,7 +227,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    fuzzSetReplies(reinterpret_cast<const unsigned char*>(featureReply.data()), featureReply.size());
+    fuzzSetReplies(reinterpret_cast<const unsigned char*>(featureReply.data()),
+                   featureReply.size());
     fuzzSetNextReplies(reinterpret_cast<const unsigned char*>(syncReplies.data()),
                        syncReplies.size(), (data[0] & 8) ? nullptr : answeredBytes);
     try {
@@ -236,8 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     adbRelease(&context.conn);
     if (context.heap.base != nullptr) heapRelease(&context.heap);
 
-    checkHostSide(scratch, root,
-                  frameReplies(sentRequests(fuzzSentBytes()), syncReplies.substr(kHandshakeBytes))
-                      .pulled);
+    checkHostSide(
+        scratch, root,
+        frameReplies(sentRequests(fuzzSentBytes()), syncReplies.substr(kHandshakeBytes)).pulled);
     return 0;
 }
