@@ -39,7 +39,16 @@ install_check() {
   prefix=$(mktemp -d)
   cmake --install build --prefix "$prefix" >/dev/null
   [ -x "$prefix/bin/tandrix" ] || { echo "cmake --install did not install bin/tandrix"; exit 1; }
+  [ -f "$prefix/share/man/man1/tandrix.1" ] || { echo "cmake --install did not install the manual page"; exit 1; }
   rm -rf "$prefix"
+}
+package() {   # build-dir, lister, files the package must hold...
+  local dir=$1 list=$2; shift 2
+  echo "=== packing $dir"
+  (cd "$dir" && rm -rf packages && cpack >/dev/null)
+  local listing
+  listing=$($list "$dir"/packages/*.*)
+  for f; do grep -q -- "$f\$" <<<"$listing" || { echo "$dir: the package lacks $f"; exit 1; }; done
 }
 unit_only=(-DTANDRIX_E2E=OFF -DTANDRIX_ONCE_CHECKS=OFF)
 
@@ -49,6 +58,7 @@ timed "install the packages" scripts/install-deps.sh all
 timed "build Release" build build -DCMAKE_BUILD_TYPE=Release
 timed "test Release (everything)" run_tests build
 timed "install check" install_check
+timed "package Release" package build "dpkg-deb -c" usr/bin/tandrix usr/share/man/man1/tandrix.1 usr/share/doc/tandrix/README.md
 timed "build sanitizers" build build-asan -DTANDRIX_SANITIZE=ON -DTANDRIX_ONCE_CHECKS=OFF
 timed "test sanitizers (unit, end-to-end)" run_tests build-asan
 timed "build Debug" build build-debug -DCMAKE_BUILD_TYPE=Debug "${unit_only[@]}"
@@ -69,5 +79,6 @@ toolchain() { [ "$1" = build-win ] && echo cmake/mingw-i686.cmake || echo cmake/
 timed "build $other" build "$other" -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$other")" -DADBSIM="$adbsim"
 timed "build $tested" build "$tested" -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$tested")" -DADBSIM="$adbsim"
 timed "test $tested (the Windows suite)" run_tests "$tested"
+timed "package build-win64" package build-win64 "cmake -E tar tf" /tandrix.exe /README.md
 echo "All builds passed their tests. Times per step:"
 printf '%s\n' "${times[@]}"
