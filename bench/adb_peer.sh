@@ -159,6 +159,24 @@ cp -a "$src/big" "$src/small" "$src/noop" "$dev/sdcard/"
 touch "$work/noop.mark"
 sleep 1   # the no-op check looks for anything newer than the mark
 
+# The stand-in must treat the adb command fairly: its pull of the small-file tree
+# costs the same round trips per file as its push of that tree, so a pull that takes
+# more than twice as long means the device side slows it, and no ratio would be true.
+# The best of three of each, so that a busy moment of a shared machine does not count.
+serial=127.0.0.1:6101
+pulls=() pushes=()
+for i in 1 2 3; do
+    prep_pull_small_a; pulls+=("$(run_pull_small_a)"); check_pull_small "sanity check, adb pull -a"
+    prep_push_small_a; pushes+=("$(run_push_small_a)"); check_push_small "sanity check, adb push"
+done
+read -r _ pull_s _ <<<"$(stats "${pulls[@]}")"
+read -r _ push_s _ <<<"$(stats "${pushes[@]}")"
+if awk -v p="$pull_s" -v q="$push_s" 'BEGIN { exit !(p > 2 * q) }'; then
+    echo "stopped: adb pull -a of the 2,000-file tree took $pull_s s at best, more than twice its push ($push_s s);" >&2
+    echo "the device stand-in slows the adb command's pulls, so its ratios would not be true" >&2
+    exit 1
+fi
+
 echo "tandrix beside adb $(adb version | sed -n 's/^Version //p'), both through the real ADB server;"
 echo "the device is adbsim --daemon; medians of $runs runs in seconds (min-max); ratio = adb / tandrix"
 echo

@@ -1,6 +1,8 @@
-// The sync reply readers fed from the input through the fuzz connection: STAT, the
-// DENT stream of LIST, the SEND status and the RECV record stream. A reader either
-// returns or raises a SyncError; nothing else may happen (no crash, no endless loop).
+// The sync reply readers fed from the input through the fuzz connection: STAT or LST2,
+// the DENT stream of LIST or the DNT2 stream of LIS2, the SEND status and the RECV
+// record stream. The first byte picks the reader (low two bits) and the v2 features
+// the device offers (the next two). A reader either returns or raises a SyncError;
+// nothing else may happen (no crash, no endless loop).
 #include <cstdint>
 #include <cstring>
 
@@ -61,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     heapInit(&heap, kFuzzHeapBytes);
     AdbConnection conn{};
     adbConnect(&conn);
+    conn.features = (data[0] >> 2) & (kFeatureStatV2 | kFeatureListV2);
     fuzzSetReplies(data + 1, size - 1);
     try {
         readReplies(&conn, &heap, data[0]);

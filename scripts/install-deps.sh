@@ -24,4 +24,6 @@ if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -q
-$sudo apt-get install -y -q "${missing[@]}" </dev/null
+# Without the recommended packages: Wine's alone are hundreds of i386 libraries
+# (sound, graphics, fonts, printing) that console programs never load.
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

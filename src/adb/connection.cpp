@@ -6,14 +6,22 @@
 
 #include "support/errors.h"
 
+namespace {
+uint32_t waitLimitMs = kAdbTimeoutMs;
+}  // namespace
+
+void adbSetWaitLimit(uint32_t milliseconds) {
+    waitLimitMs = milliseconds;
+}
+
 bool adbConnect(AdbConnection* conn) {
     conn->inboxStart = 0;
     conn->inboxEnd = 0;
-    return osNetConnect(&conn->net, kAdbPort, kAdbTimeoutMs);
+    return osNetConnect(&conn->net, kAdbPort, waitLimitMs);
 }
 
 void adbSendAll(AdbConnection* conn, const void* data, uint32_t count) {
-    if (!osNetSendAll(&conn->net, data, count, kAdbTimeoutMs)) raiseError(ERR_ADB_SEND);
+    if (!osNetSendAll(&conn->net, data, count, waitLimitMs)) raiseError(ERR_ADB_SEND);
 }
 
 bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
@@ -21,7 +29,7 @@ bool adbSendReading(AdbConnection* conn, const void* data, uint32_t count,
     const unsigned char* next = static_cast<const unsigned char*>(data);
     while (count > 0) {
         // All of it, or what fitted before replies came in (-1: failed or timed out).
-        int64_t sent = osNetSendUntilReadable(&conn->net, next, count, kAdbTimeoutMs);
+        int64_t sent = osNetSendUntilReadable(&conn->net, next, count, waitLimitMs);
         if (sent < 0) {
             while (adbBytesAvailable(conn) > 0)
                 if (!readReply(state)) return false;
@@ -51,7 +59,7 @@ void adbReceiveAll(AdbConnection* conn, void* buffer, uint32_t count) {
         // keeps the receive alive.
         bool direct = count >= kInboxBytes;
         unsigned char* into = direct ? next : conn->inbox;
-        int64_t got = osNetReceive(&conn->net, into, direct ? count : kInboxBytes, kAdbTimeoutMs);
+        int64_t got = osNetReceive(&conn->net, into, direct ? count : kInboxBytes, waitLimitMs);
         if (got <= 0) raiseError(ERR_ADB_NO_RESPONSE);  // failure, time-out or closed
         if (direct) {
             next += got;

@@ -28,6 +28,10 @@ struct AdbConnection {
     unsigned char inbox[kInboxBytes];
 };
 
+// The limit of every network wait, kAdbTimeoutMs unless a test build set a shorter
+// one, so that its tests of other things do not wait out the real limit.
+void adbSetWaitLimit(uint32_t milliseconds);
+
 bool adbConnect(AdbConnection* conn);                                    // never raises
 void adbSendAll(AdbConnection* conn, const void* data, uint32_t count);  // raises ERR_ADB_SEND
 // Sends all bytes with replies in flight: whenever the link has no room and a reply

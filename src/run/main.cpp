@@ -27,6 +27,9 @@ void reportFault(const ExceptionInfo* info) {
 // the same release as a normal end.
 int main(int argc, char** argv) {
     osInitProcess(reportFault);
+#ifdef TANDRIX_TEST_WAIT_LIMIT_MS
+    adbSetWaitLimit(TANDRIX_TEST_WAIT_LIMIT_MS);  // the test build that waits out limits
+#endif
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));

@@ -280,6 +280,10 @@ void serveRecv(Session& session, const std::string& path) {
 
     uint64_t chunk = plan.chunk.value_or(session.config->recvChunk);
     std::string buffer;
+    // The last DATA record goes out with what follows it, so that a small file's
+    // DATA and DONE are one write, as a device daemon's are: two small writes reach
+    // the client as two, and the second waits for the client's delayed ACK.
+    std::string held;
     uint64_t sent = 0;
     bool first = true;
     for (;;) {
@@ -298,15 +302,17 @@ void serveRecv(Session& session, const std::string& path) {
         uint32_t announced = uint32_t(buffer.size());
         if (first && plan.dataLength) announced = *plan.dataLength;
         first = false;
-        sendRecord(session, "DATA" + le32(announced) + buffer);
+        if (!held.empty()) sendRecord(session, held);
+        held = "DATA" + le32(announced) + buffer;
         sent += buffer.size();
     }
     if (plan.fail) {
+        if (!held.empty()) sendRecord(session, held);
         sendSyncFail(session, *plan.fail);
         throw SessionEnd{"RECV failed as asked"};
     }
     std::string text = plan.doneText.value_or("");
-    sendRecord(session, "DONE" + le32(uint32_t(text.size())) + text);
+    sendRecord(session, held + "DONE" + le32(uint32_t(text.size())) + text);
     if (plan.dataAfterDone)
         sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
                                 std::string(std::size_t(*plan.dataAfterDone), 'x'));

@@ -14,17 +14,19 @@ S=$D/sdcard
 requests() { run_log | grep -v '^\(CONNECT\|CLOSE\)$' | tr '\n' ' '; }
 err_has() { [ -z "$1" ] || grep -qF "$1" "$WORK/err" || fail "standard error lacks '$1': $(cat "$WORK/err")"; }
 
-scenario "a 5 GiB device file is listed with its true size and pulled whole"
 rm -rf "$H" "$D"; mkdir -p "$H" "$S"
 truncate -s 5G "$S/huge.bin"; touch -d @$T "$S/huge.bin"
-sim_start "$D"
-run_tool -h host:"$H" sdcard
-expect_rc 0
-expect_out "$(lline "<-" 5,368,709,120 $T huge.bin) - T"
-[ "$(stat -c %s.%Y "$H/huge.bin")" = 5368709120.$T ] || fail "pulled $(stat -c %s.%Y "$H/huge.bin")"
-[ "$(requests)" = "host:features host:transport-any sync: LST2 /sdcard LST2 /sdcard/.notandrix LIS2 /sdcard RECV /sdcard/huge.bin QUIT " ] ||
-    fail "requests: $(requests)"
-rm -f "$H/huge.bin"
+if [ -z "${E2E_SKIP_BIG:-}" ]; then   # one build pulls the 5 GiB for all
+    scenario "a 5 GiB device file is listed with its true size and pulled whole"
+    sim_start "$D"
+    run_tool -h host:"$H" sdcard
+    expect_rc 0
+    expect_out "$(lline "<-" 5,368,709,120 $T huge.bin) - T"
+    [ "$(stat -c %s.%Y "$H/huge.bin")" = 5368709120.$T ] || fail "pulled $(stat -c %s.%Y "$H/huge.bin")"
+    [ "$(requests)" = "host:features host:transport-any sync: LST2 /sdcard LST2 /sdcard/.notandrix LIS2 /sdcard RECV /sdcard/huge.bin QUIT " ] ||
+        fail "requests: $(requests)"
+    rm -f "$H/huge.bin"
+fi
 
 scenario "a device without v2 lists the low 32 bits, as before"
 sim_start "$D" --no-v2

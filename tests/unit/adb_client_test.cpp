@@ -3,6 +3,7 @@
 // and, where no network is needed, directly.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -212,8 +213,12 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
 // Against a scripted peer on port 5037
 // ---------------------------------------------------------------------------
 
+// The wait limit of these tests: long enough for a loaded machine, short enough that
+// waiting it out costs little.
+constexpr uint32_t kTestWaitLimitMs = 2000;
+
 class AdbNet : public testing::Test {
-protected:
+public:
     std::unique_ptr<SyncContext> context{new SyncContext{}};
     AdbConnection* conn = &context->conn;
     TestPeer peer{};
@@ -221,10 +226,12 @@ protected:
     void SetUp() override {
         if (!peerNetworkAvailable())
             GTEST_SKIP() << "needs port 5037 in a private network namespace";
+        adbSetWaitLimit(kTestWaitLimitMs);
         heapInit(&context->heap, kRunHeapSize);
         std::memcpy(context->androidRoot, u"/sdcard", sizeof u"/sdcard");
     }
     void TearDown() override {
+        adbSetWaitLimit(kAdbTimeoutMs);
         adbRelease(conn);  // lets a peer that waits for the close finish
         peerFinish(&peer);
         osFailCall(OS_NET_SEND, 0);
@@ -588,25 +595,37 @@ TEST_F(AdbNet, FailingCallsRaiseAndACountOfZeroTouchesNothing) {
               static_cast<uint32_t>(ERR_ADB_SEND));
 }
 
-// The two waits of 15000 ms run as separate tests so they can run side by side.
-TEST_F(AdbNet, SlowSilentServerTimesOut) {
-    serve([&](PeerLink* link) {
+// A peer that reads the request and says nothing until the client gives up.
+uint32_t silentPeerResult(AdbNet* test) {
+    test->serve([&](PeerLink* link) {
         peerRead(link, 9);
-        awaitClose(link);  // says nothing until the client gives up
+        awaitClose(link);
     });
-    EXPECT_EQ(raisedCode([&] {
-                  sendHostRequest(conn, "sync:");
-                  readHostStatus(conn);
-              }),
-              static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
+    return raisedCode([&] {
+        sendHostRequest(test->conn, "sync:");
+        readHostStatus(test->conn);
+    });
 }
 
-TEST_F(AdbNet, SlowTricklingServerKeepsTheReceiveAlive) {
-    // Five seconds per byte: every wait is short, the whole reply takes 20 s.
+// The other tests of waits use a short limit; this one proves the real one, on its
+// own so that it overlaps with the rest.
+TEST_F(AdbNet, SlowSilentServerTimesOutAfterTheRealLimit) {
+    adbSetWaitLimit(kAdbTimeoutMs);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(silentPeerResult(this), static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kAdbTimeoutMs));
+}
+
+TEST_F(AdbNet, SilentServerTimesOut) {
+    EXPECT_EQ(silentPeerResult(this), static_cast<uint32_t>(ERR_ADB_NO_RESPONSE));
+}
+
+TEST_F(AdbNet, TricklingServerKeepsTheReceiveAlive) {
+    // Each byte within the limit, the whole reply in nearly twice the limit.
     serve([&](PeerLink* link) {
         peerRead(link, 9);
         for (char c : std::string("OKAY")) {
-            peerPause(5000);
+            peerPause(kTestWaitLimitMs * 9 / 20);
             peerWrite(link, std::string(1, c));
         }
         awaitClose(link);
