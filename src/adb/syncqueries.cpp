@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "adb/connection.h"
@@ -15,6 +17,7 @@
 #include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "support/hostnames.h"
 #include "tree/filetree.h"
 
 namespace {
@@ -28,6 +31,8 @@ constexpr uint32_t kDentFieldBytes = 16;  // mode, size, time, name length after
 constexpr uint32_t kStat2ReplyBytes = 68;
 constexpr uint32_t kDent2FieldBytes = 72;
 constexpr uint32_t kV2ErrorAt = 0;  // offsets within those fields
+constexpr uint32_t kV2DevAt = 4;
+constexpr uint32_t kV2InoAt = 12;
 constexpr uint32_t kV2ModeAt = 20;
 constexpr uint32_t kV2SizeAt = 36;
 constexpr uint32_t kV2MtimeAt = 52;
@@ -54,6 +59,8 @@ constexpr DeviceErrorRow kDeviceErrors[] = {
 // One entry as the device describes it, from a v1 or a v2 record.
 struct DeviceEntry {
     uint32_t error;  // the device's errno for this entry; 0 when the fields hold
+    uint64_t dev;    // v2: device and inode numbers; 0 when not given
+    uint64_t ino;
     uint32_t mode;
     uint64_t size;        // bytes; v1 records carry the low 32 bits only
     int64_t seconds;      // modification time, Unix seconds; 0 = none
@@ -121,6 +128,8 @@ uint64_t readLe64(const unsigned char* bytes) {
 // The fields of a v2 record after its id.
 void parseV2Fields(const unsigned char* fields, DeviceEntry* entry) {
     entry->error = readLe32(fields + kV2ErrorAt);
+    entry->dev = readLe64(fields + kV2DevAt);
+    entry->ino = readLe64(fields + kV2InoAt);
     entry->mode = readLe32(fields + kV2ModeAt);
     entry->size = readLe64(fields + kV2SizeAt);
     entry->seconds = static_cast<int64_t>(readLe64(fields + kV2MtimeAt));
@@ -260,6 +269,8 @@ bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* direct
 const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide) {
     bool decoded = length < kDentNameBytes && utf8ToUtf16(name, wide, kPathChars);
     if (!isHostComponent(name, length, wide, decoded)) return "not a valid file name";
+    // Stored under another name, or opened as a device: either would not be this file.
+    if (osWindowsNames() && isWindowsChangedName(wide)) return "not a valid file name";
     if (isPullTempName(wide)) return "a temporary file of an interrupted pull";
     return nullptr;
 }
@@ -293,10 +304,42 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
                           static_cast<uint32_t>(std::strlen(path)));
 }
 
+namespace {
+
+// FNV-1a over the fields and name of each record: the identity of a listing that
+// carries no inode numbers.
+constexpr uint64_t kDigestStart = 14695981039346656037ull;
+constexpr uint64_t kDigestPrime = 1099511628211ull;
+
+void digestBytes(uint64_t* digest, const void* data, size_t count) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < count; ++i) *digest = (*digest ^ p[i]) * kDigestPrime;
+}
+
+void digestRecord(uint64_t* digest, const DeviceEntry& entry, const char* name, uint32_t kept) {
+    uint64_t fields[] = {entry.error, entry.mode, entry.size, static_cast<uint64_t>(entry.seconds),
+                         entry.nameLength};
+    digestBytes(digest, fields, sizeof fields);
+    digestBytes(digest, name, kept);
+}
+
+// The key under which a name counts as seen: on a host that folds case, its upper case.
+std::u16string seenKey(const char16_t* wide) {
+    std::u16string key(wide);
+    if (osWindowsNames())
+        for (char16_t& c : key) c = osUpperChar(c);
+    return key;
+}
+
+}  // namespace
+
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
-                   FileNode* directory, std::string* notes) {
+                   FileNode* directory, std::string* notes, DeviceDirId* id) {
     bool v2 = (conn->features & kFeatureListV2) != 0;
     std::vector<FileNode*> children;
+    std::unordered_set<std::u16string> seen;
+    DeviceDirId self{false, 0, 0};
+    uint64_t digest = kDigestStart;
     DeviceEntry entry;
     while (readListRecord(conn, v2, &entry)) {
         // Read the whole name; keep at most 255 bytes of it, drop the rest.
@@ -306,7 +349,13 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
         adbReceiveAll(conn, name, kept);
         adbDiscard(conn, length - kept);
         name[kept] = 0;
+        digestRecord(&digest, entry, name, kept);
 
+        if (length == 1 && name[0] == '.' && entry.error == 0 && (entry.dev | entry.ino) != 0) {
+            self.inode = true;
+            self.volume = entry.dev;
+            self.file = entry.ino;
+        }
         if (isDotName(name, length)) continue;
         if (entry.error != 0) {
             char error[kErrorNameBytes];
@@ -325,6 +374,12 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
             reportSkippedEntry(root, directory, name, length, problem, notes);
             continue;
         }
+        // A name listed again would be a second node for one host file: the first
+        // record counts, as both passes must see one entry.
+        if (!seen.insert(seenKey(wide)).second) {
+            reportSkippedEntry(root, directory, name, length, "listed more than once", notes);
+            continue;
+        }
 
         FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
         std::memset(node, 0, sizeof *node);
@@ -333,6 +388,8 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
         children.push_back(node);
     }
     adbDiscard(conn, entry.nameLength);  // whatever the DONE record carries
+    if (!self.inode) self.file = digest;
+    if (id != nullptr) *id = self;
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
 }
@@ -346,5 +403,8 @@ void discardListReply(AdbConnection* conn) {
 
 bool syncQuit(AdbConnection* conn) {
     sendSyncRequest(conn, "QUIT", nullptr, 0);
+    // The protocol carries no request numbers: a device that answered a request twice
+    // is seen only here, by what it sends after the last answer.
+    if (!adbAwaitClose(conn)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     return true;
 }

@@ -39,19 +39,33 @@ bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node);
 bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory);
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",
 // entries that are neither files nor directories, and (with a line on standard
-// error) names longer than 255 bytes or that are not one host path component.
+// error) names longer than 255 bytes, names that are not one host path component
+// (on Windows also names it would change, see isWindowsChangedName), and every
+// record of a name after its first (on Windows: equal without regard to case).
 // Decodes a listed name of `length` bytes into `wide` (kPathChars units): null when
 // it can become a node, else why it is skipped.
 const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide);
 bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, FileNode* directory);
+// What tells a listed directory from the others, so a walk can see one that lists
+// itself (a bind mount, a lying device): the device and inode numbers of its "."
+// record in a v2 listing; where there are none (v1, or zeros) a digest of every
+// record of the listing, "." and ".." included.
+struct DeviceDirId {
+    bool inode;  // volume and file are device and inode numbers, else file is a digest
+    uint64_t volume;
+    uint64_t file;
+};
 // syncList in two halves. The request is written to `out` (0, with the line about
 // it, when the path does not fit; the directory then reads as empty). The reply's lines
 // about skipped entries go to `notes` when it is given, to standard error otherwise,
-// so a reply read ahead of the walk can say them when the walk gets there.
+// so a reply read ahead of the walk can say them when the walk gets there. The
+// directory's identity goes to `id` when it is given.
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
                         FileNode* directory);
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
-                   FileNode* directory, std::string* notes);
+                   FileNode* directory, std::string* notes, DeviceDirId* id = nullptr);
 // Reads a LIST reply to its end and keeps nothing of it.
 void discardListReply(AdbConnection* conn);
+// QUIT, then the connection is read until the device closes it: a byte before the
+// close answers nothing that was asked and raises ERR_ADB_UNKNOWN_RESPONSE.
 bool syncQuit(AdbConnection* conn);

@@ -54,9 +54,10 @@ std::string le64(uint64_t value) {
 
 // The v2 fields after the id: error, dev, ino, mode, nlink, uid, gid, size, atime,
 // mtime, ctime; all zero but the error when the entry could not be read.
-std::string v2Fields(uint32_t error, uint32_t mode, uint64_t size, uint64_t time) {
+std::string v2Fields(uint32_t error, uint32_t mode, uint64_t size, uint64_t time, uint64_t dev = 0,
+                     uint64_t ino = 0) {
     if (error != 0) return le32(error) + std::string(64, '\0');
-    return le32(0) + le64(0) + le64(0) + le32(mode) + le32(1) + le32(0) + le32(0) + le64(size) +
+    return le32(0) + le64(dev) + le64(ino) + le32(mode) + le32(1) + le32(0) + le32(0) + le64(size) +
            le64(time) + le64(time) + le64(time);
 }
 
@@ -80,7 +81,9 @@ void serveStat(Session& session, const std::string& id, const std::string& path)
     } else {
         error = uint32_t(errno);
     }
-    if (v2) sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time)));
+    if (v2)
+        sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time),
+                                          info.dev, info.ino));
     // The v1 record has 32 bits for each: larger sizes and times keep their low bits.
     else
         sendRecord(session, "STAT" + le32(info.mode) + le32(uint32_t(info.size)) +
@@ -92,8 +95,8 @@ void serveStat(Session& session, const std::string& id, const std::string& path)
 std::string dentRecord(bool v2, bool done, const DentRecord& dent) {
     std::string name = le32(uint32_t(dent.name.size())) + dent.name;
     if (v2)
-        return (done ? "DONE" : "DNT2") + v2Fields(dent.error, dent.mode, dent.size, dent.time) +
-               name;
+        return (done ? "DONE" : "DNT2") +
+               v2Fields(dent.error, dent.mode, dent.size, dent.time, dent.dev, dent.ino) + name;
     if (dent.error != 0)
         return "DENT" + std::string(12, '\0') + name;  // a v1 device's entry it cannot stat
     return (done ? "DONE" : "DENT") + le32(dent.mode) + le32(uint32_t(dent.size)) +
@@ -114,10 +117,11 @@ void serveList(Session& session, const std::string& id, const std::string& path)
     std::string hostPath;
     if (mapDevicePath(*session.device, path, hostPath)) {
         for (const std::string& name : listNames(hostPath, session.config->listOrder)) {
-            auto info = statEntry(hostPath + "/" + name);
+            auto info = statEntry(hostPath + "/" + name, session.config->followLinks);
             if (!info) continue;  // gone since the directory was read
             reply += dentRecord(v2, false,
-                                DentRecord{info->mode, info->size, uint64_t(info->time), name});
+                                DentRecord{info->mode, info->size, uint64_t(info->time), name, 0,
+                                           info->dev, info->ino});
         }
     }
     for (const DentRecord& dent : plan.dents) reply += dentRecord(v2, false, dent);
@@ -279,37 +283,40 @@ void serveRecv(Session& session, const std::string& path) {
     }
 
     uint64_t chunk = plan.chunk.value_or(session.config->recvChunk);
-    std::string buffer;
-    uint64_t sent = 0;
-    bool first = true;
-    for (;;) {
-        uint64_t want = chunk;
-        if (plan.size) want = std::min<uint64_t>(want, *plan.size - sent);
-        if (plan.failAfter) want = std::min<uint64_t>(want, *plan.failAfter - sent);
-        if (want == 0) break;
-        buffer.assign(std::size_t(want), '\0');
-        ssize_t n = read(file.fd, buffer.data(), buffer.size());
-        if (n < 0) {
-            sendSyncFail(session, "read failed: " + errnoText(errno));
-            throw SessionEnd{"RECV failed"};
+    for (int round = plan.twice ? 2 : 1; round > 0; --round) {
+        lseek(file.fd, 0, SEEK_SET);
+        std::string buffer;
+        uint64_t sent = 0;
+        bool first = true;
+        for (;;) {
+            uint64_t want = chunk;
+            if (plan.size) want = std::min<uint64_t>(want, *plan.size - sent);
+            if (plan.failAfter) want = std::min<uint64_t>(want, *plan.failAfter - sent);
+            if (want == 0) break;
+            buffer.assign(std::size_t(want), '\0');
+            ssize_t n = read(file.fd, buffer.data(), buffer.size());
+            if (n < 0) {
+                sendSyncFail(session, "read failed: " + errnoText(errno));
+                throw SessionEnd{"RECV failed"};
+            }
+            if (n == 0 && !plan.size) break;  // end of file; with a size, pad with zeros
+            if (!plan.size) buffer.resize(std::size_t(n));
+            uint32_t announced = uint32_t(buffer.size());
+            if (first && plan.dataLength) announced = *plan.dataLength;
+            first = false;
+            sendRecord(session, "DATA" + le32(announced) + buffer);
+            sent += buffer.size();
         }
-        if (n == 0 && !plan.size) break;  // end of file; with a size, pad with zeros
-        if (!plan.size) buffer.resize(std::size_t(n));
-        uint32_t announced = uint32_t(buffer.size());
-        if (first && plan.dataLength) announced = *plan.dataLength;
-        first = false;
-        sendRecord(session, "DATA" + le32(announced) + buffer);
-        sent += buffer.size();
+        if (plan.fail) {
+            sendSyncFail(session, *plan.fail);
+            throw SessionEnd{"RECV failed as asked"};
+        }
+        std::string text = plan.doneText.value_or("");
+        sendRecord(session, "DONE" + le32(uint32_t(text.size())) + text);
+        if (plan.dataAfterDone)
+            sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
+                                    std::string(std::size_t(*plan.dataAfterDone), 'x'));
     }
-    if (plan.fail) {
-        sendSyncFail(session, *plan.fail);
-        throw SessionEnd{"RECV failed as asked"};
-    }
-    std::string text = plan.doneText.value_or("");
-    sendRecord(session, "DONE" + le32(uint32_t(text.size())) + text);
-    if (plan.dataAfterDone)
-        sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
-                                std::string(std::size_t(*plan.dataAfterDone), 'x'));
 }
 
 }  // namespace
@@ -345,7 +352,8 @@ void serveSync(Session& session) {
         else if (id == "RECV")
             serveRecv(session, payload);
         else {
-            beginStep(session, Step::Quit, "");
+            StepPlan plan = beginStep(session, Step::Quit, "");
+            if (plan.raw) sendBytes(session, plan.raw->data(), plan.raw->size());
             return;
         }
     }

@@ -230,4 +230,41 @@ after_run 2
 long=$(printf 'a%.0s' $(seq 1 1023))
 grep -q "Error \"$long\" from ADB" "$WORK/err" || fail "message cut: $(tail -c 80 "$WORK/err")"
 
+scenario "14: a name listed twice is taken once, its first record; the newer host files stay"
+fixture
+mk_file "$H/notes.txt" "newer" $((T + 60)); mk_file "$S/notes.txt" "same" $((T + 60))
+mk_file "$H/a/f.txt" "newer" $((T + 60)); mk_file "$S/a/f.txt" "older" $T
+sim_start "$D" --fault 'list=/sdcard dent 0100644 5 1599990000 notes.txt' \
+    --fault 'list=/sdcard dent 0100644 5 1599990000 a'
+run_tool -s -hcus host:"$H" sdcard
+after_run 0
+[ "$(grep -c 'listed more than once' "$WORK/err")" = 2 ] || fail "two lines: $(cat "$WORK/err")"
+assert_file "$H/notes.txt" "newer" $((T + 60)); assert_file "$H/a/f.txt" "newer" $((T + 60))
+went_on
+
+scenario "15: names Windows would change or open as a device are skipped there, taken on POSIX"
+fixture
+mk_file "$H/notes.txt" "newer" $((T + 60))
+for n in "notes.txt." "notes.txt " aux.c NUL Com1.txt.gz; do mk_file "$S/$n" "$n" $T; done
+mk_file "$S/a.txt" "a" $T
+sim_start "$D"
+run_tool -hcu host:"$H" sdcard
+after_run 0
+assert_file "$H/notes.txt" "newer" $((T + 60)); assert_file "$H/a.txt" "a" $T; went_on
+if [ "$PLATFORM" = windows ]; then
+    [ "$(grep -c 'not a valid file name' "$WORK/err")" = 5 ] || fail "five lines: $(cat "$WORK/err")"
+else
+    assert_file "$H/aux.c" "aux.c" $T; assert_file "$H/notes.txt." "notes.txt." $T
+fi
+
+scenario "16: a device that answers more than it was asked never ends with exit 0"
+for fault in 'recv#1 twice' 'quit raw DONE\x00\x00\x00\x00'; do
+    fixture
+    for i in 1 2 3 4 5 6 7 8; do mk_file "$S/f$i.txt" "file $i" $T; done
+    sim_start "$D" --fault "$fault"
+    run_tool -h host:"$H" sdcard
+    after_run 2
+    grep -q 'Unknown response from ADB' "$WORK/err" || fail "$fault: $(cat "$WORK/err")"
+done
+
 e2e_finish
