@@ -15,10 +15,12 @@
 #include "run/compare.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "adb/connection.h"
@@ -27,6 +29,7 @@
 #include "run/context.h"
 #include "support/encodings.h"
 #include "support/errors.h"
+#include "support/hostnames.h"
 
 // Device directories whose requests go out ahead of the walk.
 enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
@@ -300,6 +303,54 @@ uint64_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
     return seconds;
 }
 
+// Upper case as a case-folding file system compares names.
+std::u16string foldedName(const FileNode* node) {
+    std::u16string key(node->name);
+    for (char16_t& c : key) c = osUpperChar(c);
+    return key;
+}
+
+// The one-sided children of a directory pair whose names equal one on the other side
+// without regard to case: a file system that folds case (Windows, FAT and exFAT
+// drives, the device's shared storage) holds one file for both, so copying either
+// could replace the other.
+std::unordered_set<const FileNode*> caseClashes(const FileNode* host, const FileNode* device) {
+    std::unordered_set<const FileNode*> clashes;
+    if (host == nullptr || device == nullptr) return clashes;
+    std::unordered_set<std::u16string> hostNames;
+    std::unordered_set<std::u16string> deviceNames;
+    for (const FileNode* p = host->firstChild; p != nullptr; p = p->nextSibling)
+        hostNames.insert(p->name);
+    for (const FileNode* q = device->firstChild; q != nullptr; q = q->nextSibling)
+        deviceNames.insert(q->name);
+    std::unordered_map<std::u16string, const FileNode*> hostOnly;
+    for (const FileNode* p = host->firstChild; p != nullptr; p = p->nextSibling)
+        if (deviceNames.count(p->name) == 0) hostOnly.emplace(foldedName(p), p);
+    for (const FileNode* q = device->firstChild; q != nullptr; q = q->nextSibling) {
+        if (hostNames.count(q->name) != 0) continue;
+        auto found = hostOnly.find(foldedName(q));
+        if (found == hostOnly.end()) continue;
+        clashes.insert(found->second);
+        clashes.insert(q);
+    }
+    return clashes;
+}
+
+// One line on standard error for an entry left alone because of a case clash.
+void reportCaseClash(const SyncContext* context, const FileNode* node, bool onHost) {
+    constexpr char kReason[] = "equal to a name on the other side but for case";
+    char path[kNarrowPathBytes];
+    char message[kNarrowPathBytes + 128];
+    if (onHost) {
+        hostPathNarrow(context->hostRoot, node, path);
+        std::snprintf(message, sizeof message, "Skipped \"%s\": %s", path, kReason);
+    } else {
+        devicePathNarrow(context->androidRoot, node, path);
+        std::snprintf(message, sizeof message, "Skipped device entry \"%s\": %s", path, kReason);
+    }
+    reportMessage(message);
+}
+
 void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
     FileNode* node = host != nullptr ? host : device;
     bool onHost = host != nullptr;
@@ -386,6 +437,16 @@ void checkRoot(bool exists, const FileNode* top, const char* shown) {
 }
 
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
+    std::unordered_set<const FileNode*> clashes = caseClashes(host, device);
+    // Left alone, with a line each, in the walk's order.
+    auto leaveAlone = [&](FileNode* node, bool onHost) {
+        if (clashes.count(node) == 0) return false;
+        reportCaseClash(context, node, onHost);
+        int status = isDirectory(node) ? (onHost ? HostDirIgnored : AndroidDirIgnored)
+                                       : (onHost ? HostFileIgnored : AndroidFileIgnored);
+        setStatus(context, onHost ? node : nullptr, onHost ? nullptr : node, status);
+        return true;
+    };
     FileNode* p = host != nullptr ? host->firstChild : nullptr;
     FileNode* q = device != nullptr ? device->firstChild : nullptr;
     // The merge walks both sorted child lists once; n numbers the merged positions.
@@ -400,11 +461,11 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 
         if (side < 0) {
             p->order = n;
-            classifyOneSided(context, p, nullptr);
+            if (!leaveAlone(p, true)) classifyOneSided(context, p, nullptr);
             p = p->nextSibling;
         } else if (side > 0) {
             q->order = n;
-            classifyOneSided(context, nullptr, q);
+            if (!leaveAlone(q, false)) classifyOneSided(context, nullptr, q);
             q = q->nextSibling;
         } else {
             p->order = n;

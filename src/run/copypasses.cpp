@@ -14,6 +14,7 @@
 #include "adb/syncqueries.h"
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
+#include "hostfs/pullplace.h"
 #include "run/context.h"
 #include "run/listing.h"
 #include "support/encodings.h"
@@ -43,6 +44,7 @@ unsigned char receiveBuffer[kDataChunkBytes];
 
 constexpr char kPathTooLong[] = "Path too long, not copied";
 constexpr char kFileChanged[] = "File changed while copied, not copied";
+constexpr char kLinkTarget[] = "Symbolic link, not replaced";
 
 // A file that is not copied: a path that does not fit its buffer (a cut path would
 // name another file), or a file that changed since it was listed. One line on
@@ -61,6 +63,7 @@ struct PullTarget {
     OsFile file = kNoFile;
     bool created = false;
     char16_t tempPath[kPathChars];
+    PullPlace place;  // what it may replace, and the target found when it began
 
     void discard() {
         if (file != kNoFile) osCloseFile(file);
@@ -73,24 +76,39 @@ struct PullTarget {
 };
 
 void openPullTarget(PullTarget* target, const char16_t* path) {
+    checkPullPlace(&target->place, path);  // decided at the rename; recorded now
     target->file = createHostTempFile(path, target->tempPath);
     target->created = true;
     osSetInterruptCleanup(target->tempPath, target->file);  // Ctrl-C removes it too
 }
 
-// Closes the whole temporary file, gives it the permissions of the file it replaces,
-// and renames it over the target. False when the close reports a late write error.
-// Raises ERR_FILE_CREATE with the target when the rename fails (a directory there).
-bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
+// Closes the whole temporary file and puts it in place (see placePulledFile). Failed
+// when the close reports a late write error. Raises ERR_FILE_CREATE with the target
+// when the rename fails (a directory there).
+PlaceCheck replaceTarget(PullTarget* target, const char16_t* targetPath) {
     bool closed = osCloseFile(target->file);
     target->file = kNoFile;
-    if (!closed) return false;
-    // Fails harmlessly for a new file; a directory there fails the rename below.
-    osCopyPermissions(targetPath, target->tempPath);
-    if (!osRenameFile(target->tempPath, targetPath)) raiseErrorWide(ERR_FILE_CREATE, targetPath);
+    if (!closed) return PlaceCheck::Failed;
+    PlaceCheck placed = placePulledFile(&target->place, target->tempPath, targetPath);
+    if (placed != PlaceCheck::Fits) return placed;
     target->created = false;
     osSetInterruptCleanup(nullptr, kNoFile);
-    return true;
+    return placed;
+}
+
+// What a pull of `node` may replace: nothing for a new file; for an update the host
+// file as listed, or any file when it goes to an alternative root (never listed).
+void describePlace(const SyncContext* context, const FileNode* node, PullPlace* place) {
+    bool sameRoot = wideLength(context->altRoot) == wideLength(context->hostRoot) &&
+                    std::memcmp(context->altRoot, context->hostRoot,
+                                wideLength(context->hostRoot) * sizeof(char16_t)) == 0;
+    place->replaces = node->status == AndroidFileOnly ? PullReplaces::Nothing
+                      : sameRoot                      ? PullReplaces::Listed
+                                                      : PullReplaces::AnyFile;
+    const FileNode* listed = node->partner;
+    place->size = listed != nullptr ? listed->fullSize : 0;
+    place->mtime = listed != nullptr ? listed->mtime : 0;
+    place->foundSet = false;
 }
 
 // One file whose request went out and whose reply is not all read.
@@ -319,6 +337,7 @@ bool readPullReply(CopyWindow* window) {
         // that the device refuses leaves neither a file nor new directories behind.
         if (!target->created) {
             pullTargetPath(context, node, targetPath);
+            describePlace(context, node, &target->place);
             openPullTarget(target, targetPath);
         }
         // Devices send at most 65536 bytes per record; a longer one is taken in pieces.
@@ -346,9 +365,20 @@ bool readPullReply(CopyWindow* window) {
         return true;
     }
     pullTargetPath(context, node, targetPath);
-    if (!target->created) openPullTarget(target, targetPath);
+    if (!target->created) {
+        describePlace(context, node, &target->place);
+        openPullTarget(target, targetPath);
+    }
     osSetFileTime(target->file, node->mtime);  // a file without the device time is still whole
-    if (!replaceTarget(target, targetPath)) return false;
+    PlaceCheck placed = replaceTarget(target, targetPath);
+    if (placed == PlaceCheck::Failed) return false;
+    if (placed != PlaceCheck::Fits) {
+        // Someone else's file is there now: it stays, and the run goes on.
+        target->discard();
+        context->pullsSkipped += 1;
+        retireOldest(window, placed == PlaceCheck::Link ? kLinkTarget : kFileChanged);
+        return true;
+    }
     retireOldest(window);
     return true;
 }
@@ -364,8 +394,19 @@ bool pullOne(CopyWindow* window, FileNode* node) {
         reportSkipped(node, kPathTooLong);
         return true;
     }
+    // A link is never replaced, and a file that changed since it was listed is not
+    // asked for at all.
+    PullPlace place;
+    describePlace(context, node, &place);
+    PlaceCheck check = checkPullPlace(&place, targetPath);
+    if (check != PlaceCheck::Fits) {
+        if (!drainTo(window, 0)) return false;
+        reportSkipped(node, check == PlaceCheck::Link ? kLinkTarget : kFileChanged);
+        if (check == PlaceCheck::Changed) context->pullsSkipped += 1;
+        return true;
+    }
     int status = node->partner ? UpdatedOnHost : CreatedOnHost;
-    if (!admit(window, node, status, node->size)) return false;
+    if (!admit(window, node, status, node->fullSize)) return false;
     unsigned char request[kSyncRequestBytes];
     uint32_t used = putRecvRequest(request, remotePath);
     return sendReading(window, request, used) && readArrived(window);

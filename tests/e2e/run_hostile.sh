@@ -267,4 +267,50 @@ for fault in 'recv#1 twice' 'quit raw DONE\x00\x00\x00\x00'; do
     grep -q 'Unknown response from ADB' "$WORK/err" || fail "$fault: $(cat "$WORK/err")"
 done
 
+# Runs the tool in the background ($PID) with the arguments of run_tool.
+run_in_background() { (run_tool "$@"; exit "$RC") & PID=$!; }
+# Waits for a line of the request log matching $1, then for the background run.
+await_log() { for _ in $(seq 1 300); do grep -q "$1" "$WORK/sim.log" && return; sleep 0.05; done; }
+await_run() {
+    for _ in $(seq 1 400); do kill -0 "$PID" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$PID" 2>/dev/null && { fail "the run never ended"; kill -9 "$PID"; }
+    wait "$PID"; RC=$?
+}
+
+scenario "17: a file made or edited on the host while it is pulled stays; the run goes on, exit 10"
+fixture
+mk_file "$H/upd.txt" "old" $T; mk_file "$S/upd.txt" "device" $((T + 60)); mk_file "$S/w.txt" "d" $T
+sim_start "$D" --fault 'recv=/sdcard/upd.txt stall 1'   # the requests after it wait too
+run_in_background -h host:"$H" sdcard
+await_log '^RECV /sdcard/upd.txt'
+mk_file "$H/upd.txt" "edited" $((T + 30)); mk_file "$H/w.txt" "made" $((T + 30))
+await_run
+after_run 10
+[ "$(grep -c ' - File changed while copied, not copied' "$WORK/out")" = 2 ] || fail "$(cat "$WORK/out")"
+assert_file "$H/upd.txt" "edited" $((T + 30)); assert_file "$H/w.txt" "made" $((T + 30)); went_on
+
+scenario "18: a host file and a device file whose names differ only in case are both left alone"
+fixture
+mk_file "$H/notes.txt" "newer" $((T + 60)); mk_file "$S/Notes.txt" "older" $T
+sim_start "$D"
+run_tool -s -hcus -acus host:"$H" sdcard
+after_run 0
+[ "$(grep -c 'equal to a name on the other side but for case' "$WORK/err")" = 2 ] ||
+    fail "two lines: $(cat "$WORK/err")"
+assert_file "$H/notes.txt" "newer" $((T + 60)); assert_file "$S/Notes.txt" "older" $T
+[ -e "$S/notes.txt" ] && fail "pushed beside its case twin"; went_on
+
+scenario "19: a host link is neither replaced nor written through"
+if posix_only; then
+    fixture
+    mk_file "$WORK/root/elsewhere/target.txt" "outside" $T; ln -s ../elsewhere/target.txt "$H/link.txt"
+    mk_file "$S/link.txt" "device" $((T + 60))
+    sim_start "$D"
+    run_tool -hcu host:"$H" sdcard
+    after_run 0
+    grep -q '^Symbolic link, not replaced: link.txt' "$WORK/out" || fail "no line: $(cat "$WORK/out")"
+    [ -L "$H/link.txt" ] || fail "the link was replaced"
+    assert_file "$WORK/root/elsewhere/target.txt" "outside" $T; went_on
+fi
+
 e2e_finish
