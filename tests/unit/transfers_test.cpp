@@ -12,6 +12,7 @@
 #include "adb/connection.h"
 #include "adb/syncqueries.h"
 #include "adb_peer.h"
+#include "hostfs/hostfs.h"
 #include "raised_code.h"
 #include "run/context.h"
 #include "run/copypasses.h"
@@ -79,6 +80,14 @@ protected:
         n->status = status;
         return n;
     }
+    // A device file newer than the host file f.txt, paired with it as the comparison
+    // would have listed it.
+    FileNode* newerOnDevice() {
+        FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+        device->partner = node(&context->hostTop, u"f.txt", 0, AndroidFileNewer);
+        statHostNode(context->hostRoot, device->partner);
+        return device;
+    }
     // The host directory holds exactly the old file, unchanged.
     void expectOldFileOnly() {
         EXPECT_EQ(readAll(root / "f.txt"), "old contents");
@@ -101,7 +110,7 @@ void sendHello(PeerLink* link) {
 
 TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     osFailCall(OS_WRITE, 2);  // the second record cannot be written
     EXPECT_FALSE(pullFile(context.get(), device));
@@ -111,7 +120,7 @@ TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
 
 TEST_F(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     osFailCall(OS_RENAME, 1);
     EXPECT_EQ(raisedCode([&] { pullFile(context.get(), device); }), uint32_t(ERR_FILE_CREATE));
@@ -119,9 +128,29 @@ TEST_F(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     expectOldFileOnly();
 }
 
+// The last steps before the rename: a close that reports a late write error, and a
+// permission copy that fails (the file would lose its permissions): the old file stays.
+TEST_F(TransferNet, PullWhoseLastStepsFailKeepsTheOldFile) {
+    for (OsCall call : {OS_CLOSE, OS_COPY_PERMISSIONS}) {
+        std::ofstream(root / "f.txt") << "old contents";
+        fs::last_write_time(root / "f.txt",
+                            std::chrono::file_clock::from_sys(std::chrono::sys_seconds{
+                                std::chrono::seconds{1600000000}}));  // as node() lists it
+        FileNode* host = node(&context->hostTop, u"f.txt", 12, AndroidFileNewer);
+        FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+        device->partner = host;
+        serve(sendHello);
+        osFailCall(call, 1);
+        EXPECT_FALSE(pullFile(context.get(), device)) << call;
+        expectOldFileOnly();
+        adbRelease(conn);
+        peerFinish(&peer);
+    }
+}
+
 TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     EXPECT_TRUE(pullFile(context.get(), device));
     EXPECT_EQ(readAll(root / "f.txt"), "hello");
@@ -130,7 +159,7 @@ TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
                        std::chrono::file_clock::to_sys(written).time_since_epoch())
                        .count();
     EXPECT_EQ(seconds, 1600000000);
-    EXPECT_EQ(context->statusCounts[CreatedOnHost], 1u);
+    EXPECT_EQ(context->statusCounts[UpdatedOnHost], 1u);
 }
 
 TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
