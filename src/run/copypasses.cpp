@@ -118,6 +118,7 @@ struct InFlight {
     uint64_t start;  // counter at its first request byte
     uint64_t bytes;  // listed size, counted against kWindowBytes
     bool complete;   // push: its DONE went out, so its status may come
+    bool changed;    // push: the host file changed while it was read
 };
 
 // The files in flight, oldest first, in a ring; only the oldest one's reply can be
@@ -203,7 +204,7 @@ bool admit(CopyWindow* window, FileNode* node, int status, uint64_t bytes) {
            (window->count > 0 && window->bytes + bytes > kWindowBytes))
         if (!window->readReply(window)) return false;
     uint32_t slot = (window->first + window->count) % kWindowFiles;
-    window->files[slot] = InFlight{node, status, osPerfCounter(), bytes, false};
+    window->files[slot] = InFlight{node, status, osPerfCounter(), bytes, false, false};
     window->count += 1;
     window->bytes += bytes;
     showOldest(window);
@@ -240,7 +241,8 @@ bool readPushReply(CopyWindow* window) {
     InFlight* file = expectReply(window);
     readSendStatus(&window->context->conn);
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    retireOldest(window);
+    if (file->changed) window->context->pushesSkipped += 1;
+    retireOldest(window, file->changed ? kFileChanged : nullptr);
     return true;
 }
 
@@ -265,11 +267,16 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     // The whole 64-bit length: `size` holds only its low 32 bits.
     uint64_t length = node->fullSize >= node->size ? node->fullSize : node->size;
     OsFile file = osOpenRead(localPath);
-    OsFileInfo info;
     if (file == kNoFile) {
         if (!drainTo(window, 0)) return false;
-        if (osStatPath(localPath, &info)) raiseErrorWide(ERR_FILE_OPEN, localPath);
-        reportSkipped(node, kFileChanged);  // gone since it was listed
+        // A regular file that cannot be opened is an error; one that is gone or became
+        // something else (a FIFO, whose open would wait for a writer) changed.
+        OsFileStamp found;
+        OsFileInfo info;
+        if (osPathStamp(localPath, &found) &&
+            (found.regular || (found.link && osStatPath(localPath, &info) && !info.isDirectory)))
+            raiseErrorWide(ERR_FILE_OPEN, localPath);
+        reportSkipped(node, kFileChanged);
         context->pushesSkipped += 1;
         return true;
     }
@@ -277,8 +284,8 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         OsFile file;
         ~FileCloser() { osCloseFile(file); }
     } closer{file};
-    uint64_t openedSize = 0;
-    if (!osFileSize(file, &openedSize) || openedSize != length) {
+    OsFileStamp opened;
+    if (!osFileStamp(file, &opened) || opened.size != length || opened.mtime != node->mtime) {
         if (!drainTo(window, 0)) return false;
         reportSkipped(node, kFileChanged);
         context->pushesSkipped += 1;
@@ -308,6 +315,12 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         used += kSyncHeaderBytes + count;
         remaining -= count;
     }
+    // Read whole, but written to meanwhile: the device gets what was read, with the
+    // listed time, and the file counts as changed (sent again by the next run).
+    OsFileStamp read;
+    entry->changed = !osFileStamp(file, &read) || read.size != opened.size ||
+                     read.mtime != opened.mtime || read.volume != opened.volume ||
+                     read.file != opened.file;
     putRecordHeader(batch + used, "DONE", seconds);
     used += kSyncHeaderBytes;
     entry->complete = true;  // its status may come once this write is out

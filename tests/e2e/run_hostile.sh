@@ -313,4 +313,20 @@ if posix_only; then
     assert_file "$WORK/root/elsewhere/target.txt" "outside" $T; went_on
 fi
 
+scenario "20: a host file written to while pushed, or made a FIFO before, is not taken as sent: exit 9"
+if posix_only; then
+    fixture
+    head -c 16777216 /dev/zero >"$H/big.bin"; mk_file "$H/fifo.txt" "f" $T; mk_file "$H/z.txt" "z" $T
+    sim_start "$D" --fault 'list=/sdcard stall 1' --fault 'data#1=/sdcard/big.bin stall 1'
+    run_in_background -a host:"$H" sdcard
+    await_log '^LIS2 /sdcard\|^LIST /sdcard'; sleep 0.3
+    rm "$H/fifo.txt"; mkfifo "$H/fifo.txt"
+    await_log '^DATA'; head -c 1048576 /dev/urandom | dd of="$H/big.bin" conv=notrunc status=none
+    await_run
+    after_run 9
+    grep -q 'big.bin - File changed while copied, not copied' "$WORK/out" || fail "$(cat "$WORK/out")"
+    grep -q '^File changed while copied, not copied: fifo.txt' "$WORK/out" || fail "no FIFO line"
+    assert_file "$S/z.txt" "z" $T
+fi
+
 e2e_finish
