@@ -329,4 +329,17 @@ if posix_only; then
     assert_file "$S/z.txt" "z" $T
 fi
 
+scenario "21: Windows: a target whose temporary name would pass 259 characters is skipped"
+if [ "$PLATFORM" = windows ]; then
+    fixture
+    root=$(host_arg "$H")
+    name=$(printf 'n%.0s' $(seq 1 $((250 - ${#root} - 1))))
+    mk_file "$S/$name" "x" $T
+    sim_start "$D"
+    run_tool -hcu host:"$H" sdcard
+    after_run 0
+    grep -q "^Path too long, not copied: $name" "$WORK/out" || fail "no skip line: $(cat "$WORK/out")"
+    assert_absent "$H/$name"; went_on
+fi
+
 e2e_finish
