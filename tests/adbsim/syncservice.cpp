@@ -252,11 +252,12 @@ void serveSend(Session& session, const std::string& payload) {
     }
 }
 
-void serveRecv(Session& session, const std::string& path) {
+// True when the reply is to go out once more (the `twice` fault, not on `again`).
+bool serveRecv(Session& session, const std::string& path, bool again = false) {
     StepPlan plan = beginStep(session, Step::Recv, path);
     if (plan.raw) {
         sendBytes(session, plan.raw->data(), plan.raw->size());
-        return;
+        return false;
     }
     if (plan.fail && !plan.failAfter) {
         sendSyncFail(session, *plan.fail);
@@ -283,40 +284,38 @@ void serveRecv(Session& session, const std::string& path) {
     }
 
     uint64_t chunk = plan.chunk.value_or(session.config->recvChunk);
-    for (int round = plan.twice ? 2 : 1; round > 0; --round) {
-        lseek(file.fd, 0, SEEK_SET);
-        std::string buffer;
-        uint64_t sent = 0;
-        bool first = true;
-        for (;;) {
-            uint64_t want = chunk;
-            if (plan.size) want = std::min<uint64_t>(want, *plan.size - sent);
-            if (plan.failAfter) want = std::min<uint64_t>(want, *plan.failAfter - sent);
-            if (want == 0) break;
-            buffer.assign(std::size_t(want), '\0');
-            ssize_t n = read(file.fd, buffer.data(), buffer.size());
-            if (n < 0) {
-                sendSyncFail(session, "read failed: " + errnoText(errno));
-                throw SessionEnd{"RECV failed"};
-            }
-            if (n == 0 && !plan.size) break;  // end of file; with a size, pad with zeros
-            if (!plan.size) buffer.resize(std::size_t(n));
-            uint32_t announced = uint32_t(buffer.size());
-            if (first && plan.dataLength) announced = *plan.dataLength;
-            first = false;
-            sendRecord(session, "DATA" + le32(announced) + buffer);
-            sent += buffer.size();
+    std::string buffer;
+    uint64_t sent = 0;
+    bool first = true;
+    for (;;) {
+        uint64_t want = chunk;
+        if (plan.size) want = std::min<uint64_t>(want, *plan.size - sent);
+        if (plan.failAfter) want = std::min<uint64_t>(want, *plan.failAfter - sent);
+        if (want == 0) break;
+        buffer.assign(std::size_t(want), '\0');
+        ssize_t n = read(file.fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            sendSyncFail(session, "read failed: " + errnoText(errno));
+            throw SessionEnd{"RECV failed"};
         }
-        if (plan.fail) {
-            sendSyncFail(session, *plan.fail);
-            throw SessionEnd{"RECV failed as asked"};
-        }
-        std::string text = plan.doneText.value_or("");
-        sendRecord(session, "DONE" + le32(uint32_t(text.size())) + text);
-        if (plan.dataAfterDone)
-            sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
-                                    std::string(std::size_t(*plan.dataAfterDone), 'x'));
+        if (n == 0 && !plan.size) break;  // end of file; with a size, pad with zeros
+        if (!plan.size) buffer.resize(std::size_t(n));
+        uint32_t announced = uint32_t(buffer.size());
+        if (first && plan.dataLength) announced = *plan.dataLength;
+        first = false;
+        sendRecord(session, "DATA" + le32(announced) + buffer);
+        sent += buffer.size();
     }
+    if (plan.fail) {
+        sendSyncFail(session, *plan.fail);
+        throw SessionEnd{"RECV failed as asked"};
+    }
+    std::string text = plan.doneText.value_or("");
+    sendRecord(session, "DONE" + le32(uint32_t(text.size())) + text);
+    if (plan.dataAfterDone)
+        sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
+                                std::string(std::size_t(*plan.dataAfterDone), 'x'));
+    return plan.twice && !again;
 }
 
 }  // namespace
@@ -349,9 +348,9 @@ void serveSync(Session& session) {
             serveList(session, id, payload);
         else if (id == "SEND")
             serveSend(session, payload);
-        else if (id == "RECV")
-            serveRecv(session, payload);
-        else {
+        else if (id == "RECV") {
+            if (serveRecv(session, payload)) serveRecv(session, payload, true);
+        } else {
             StepPlan plan = beginStep(session, Step::Quit, "");
             if (plan.raw) sendBytes(session, plan.raw->data(), plan.raw->size());
             return;

@@ -5,7 +5,7 @@
 # names, interruption, a directory where a file goes, a long FAIL text. After each
 # run: nothing beside the host root, no temporary file left, the later file copied.
 source "$(dirname "$0")/lib/common.bash"
-e2e_setup "$@"
+e2e_setup "$@" -m   # a mount namespace of its own for a FAT image
 
 T=1600000000
 H=$WORK/root/host
@@ -340,6 +340,22 @@ if [ "$PLATFORM" = windows ]; then
     after_run 0
     grep -q "^Path too long, not copied: $dir.n.txt" "$WORK/out" || fail "no line: $(cat "$WORK/out")"
     assert_absent "$H/$dir/n.txt"; went_on
+fi
+
+scenario "22: a FAT drive on Linux folds case: a device-only Notes.txt leaves notes.txt alone"
+if posix_only; then
+    fixture
+    if command -v mkfs.vfat >/dev/null && truncate -s 8M "$WORK/fat.img" &&
+        mkfs.vfat -q "$WORK/fat.img" && mount -o loop "$WORK/fat.img" "$H" 2>/dev/null; then
+        mk_file "$H/notes.txt" "newer" $((T + 60)); mk_file "$S/Notes.txt" "older" $T
+        sim_start "$D"
+        run_tool -hcu host:"$H" sdcard
+        after_run 0
+        assert_file "$H/notes.txt" "newer" $((T + 60)); went_on
+        umount "$H"
+    else
+        echo "skipped: no FAT file system here (mkfs.vfat or loop devices missing); see 18 under Wine"
+    fi
 fi
 
 e2e_finish
