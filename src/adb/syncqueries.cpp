@@ -87,6 +87,16 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide, bo
     return true;
 }
 
+// A line on standard error now, or kept in `notes` for when the walk gets there.
+void sayOrKeep(const char* message, std::string* notes) {
+    if (notes == nullptr) {
+        reportMessage(message);
+        return;
+    }
+    notes->append(message);
+    notes->push_back('\n');
+}
+
 // One line on standard error about a device entry that is not taken into the tree.
 void reportSkippedEntry(const char16_t* root, const FileNode* directory, const char* name,
                         uint32_t length, const char* reason, std::string* notes) {
@@ -105,12 +115,7 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory, const c
     char message[kMessageBytes];
     std::snprintf(message, sizeof message, "Skipped device entry \"%s\" in \"%s\": %s", shown,
                   where, reason);
-    if (notes == nullptr) {
-        reportMessage(message);
-        return;
-    }
-    notes->append(message);
-    notes->push_back('\n');
+    sayOrKeep(message, notes);
 }
 
 void describeDeviceError(uint32_t number, char* out) {
@@ -238,7 +243,7 @@ uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const cha
                           static_cast<uint32_t>(std::strlen(path)));
 }
 
-bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
+bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node, std::string* notes) {
     bool v2 = (conn->features & kFeatureStatV2) != 0;
     DeviceEntry entry;
     readStatReply(conn, v2, &entry);
@@ -252,7 +257,7 @@ bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
         char message[kMessageBytes];
         std::snprintf(message, sizeof message, "Could not query device path \"%s\": %s", shown,
                       error);
-        reportMessage(message);
+        sayOrKeep(message, notes);
     }
     if (entry.error != 0 || entry.mode == 0) return false;
     fillNode(node, &entry);
@@ -285,7 +290,7 @@ bool syncList(AdbConnection* conn, PrivateHeap* heap, const char16_t* root, File
 }
 
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
-                        FileNode* directory) {
+                        FileNode* directory, std::string* notes) {
     char path[kNarrowPathBytes];
     if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
@@ -296,7 +301,7 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
         char message[kMessageBytes];
         std::snprintf(message, sizeof message, "Skipped device directory \"%s\": path too long",
                       shown);
-        reportMessage(message);
+        sayOrKeep(message, notes);
         return 0;
     }
     bool v2 = (conn->features & kFeatureListV2) != 0;

@@ -34,7 +34,9 @@ bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node);
 // the reply.
 uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
                         FileNode* node);
-bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node);
+// Its line about an error goes to `notes` when given (see readListReply).
+bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node,
+                    std::string* notes = nullptr);
 // False for a null directory, without sending anything.
 bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory);
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",
@@ -61,7 +63,7 @@ struct DeviceDirId {
 // so a reply read ahead of the walk can say them when the walk gets there. The
 // directory's identity goes to `id` when it is given.
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
-                        FileNode* directory);
+                        FileNode* directory, std::string* notes = nullptr);
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
                    FileNode* directory, std::string* notes, DeviceDirId* id = nullptr);
 // Reads a LIST reply to its end and keeps nothing of it.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "adb/connection.h"
+#include "adb/hostservices.h"
 #include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/context.h"
@@ -36,11 +37,14 @@ enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
 
 struct AheadDir {
     AheadState state = AheadState::Waiting;
-    bool marker = false;     // the STAT found the marker: the listing is not used
-    bool listAsked = false;  // the LIST went out with the STAT
-    bool drop = false;       // the walk left without the listing: drop it when it comes
-    bool hostClear = false;  // the host side was found without the marker when asked
-    std::string notes;       // lines about skipped entries, said when the walk arrives
+    bool marker = false;      // the STAT found the marker: the listing is not used
+    bool listAsked = false;   // the LIST went out with the STAT
+    bool drop = false;        // the walk left without the listing: drop it when it comes
+    bool hostClear = false;   // the host side was found without the marker when asked
+    std::string markerNotes;  // lines about the marker STAT, said when the walk arrives
+    std::string notes;        // lines about the listing and its skipped entries, likewise
+    bool idKnown = false;     // the listing was read: `id` is its directory's identity
+    DeviceDirId id{};
 };
 
 enum class AheadAsk { Root, Marker, List };  // the root's STAT, a marker STAT, a LIST
@@ -93,13 +97,15 @@ bool readAheadReply(void* state) {
             return true;
         }
         readListReply(&context->conn, &context->heap, context->androidRoot, request.directory,
-                      &dir->notes);
+                      &dir->notes, &dir->id);
+        dir->idKnown = true;
         dir->state = AheadState::Done;
         return true;
     }
     MarkerNode marker;
     initMarkerNode(&marker, request.directory);
-    dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
+    dir->marker =
+        readStatAnswer(&context->conn, context->androidRoot, &marker.node, &dir->markerNotes);
     if (dir->listAsked) {
         dir->state = AheadState::ListOut;
     } else if (dir->marker) {
@@ -134,7 +140,8 @@ void sendAhead(DeviceAhead* ahead) {
         AheadDir* dir = &ahead->dirs[directory];
         uint32_t length;
         if (list) {
-            length = putListRequest(&context->conn, request, context->androidRoot, directory);
+            length = putListRequest(&context->conn, request, context->androidRoot, directory,
+                                    &dir->notes);
         } else {
             MarkerNode marker;
             initMarkerNode(&marker, directory);
@@ -156,8 +163,8 @@ void sendAhead(DeviceAhead* ahead) {
         ahead->sent.push_back(AheadRequest{directory, list ? AheadAsk::List : AheadAsk::Marker});
         if (!list && ahead->limit > 1) {
             // The LIST path is shorter than the marker's, so it fits when the STAT did.
-            uint32_t more =
-                putListRequest(&context->conn, request + length, context->androidRoot, directory);
+            uint32_t more = putListRequest(&context->conn, request + length, context->androidRoot,
+                                           directory, &dir->notes);
             if (more != 0) {
                 dir->listAsked = true;
                 ahead->sent.push_back(AheadRequest{directory, AheadAsk::List});
@@ -224,14 +231,43 @@ void leaveDevice(DeviceAhead* ahead, FileNode* device) {
         found->second.drop = true;
 }
 
-void sayNotes(const std::string& notes) {
+// Says the lines kept for the walk's arrival, once.
+void sayNotes(std::string* notes) {
     size_t start = 0;
-    while (start < notes.size()) {
-        size_t end = notes.find('\n', start);
-        std::string line = notes.substr(start, end - start);
+    while (start < notes->size()) {
+        size_t end = notes->find('\n', start);
+        std::string line = notes->substr(start, end - start);
         reportMessage(line.c_str());
         start = end + 1;
     }
+    notes->clear();
+}
+
+// Records the identity of a device directory the walk enters, one per depth. False,
+// after one line, when it equals an ancestor's: a directory that lists itself (a bind
+// mount, a lying device) would be walked without end.
+bool enterDeviceDirectory(SyncContext* context, FileNode* device, const AheadDir* dir) {
+    size_t depth = 0;
+    for (const FileNode* n = device; n->parent != nullptr; n = n->parent) ++depth;
+    if (!dir->idKnown || depth >= kMaxHostDepth) return true;
+    for (size_t i = 0; i < depth; ++i) {
+        const DeviceDirId& seen = context->deviceWalk[i];
+        if (seen.inode == dir->id.inode && seen.volume == dir->id.volume &&
+            seen.file == dir->id.file) {
+            char shown[kNarrowPathBytes];
+            devicePathNarrow(context->androidRoot, device, shown);
+            sanitiseServerText(shown);
+            char message[kNarrowPathBytes + 128];
+            std::snprintf(message, sizeof message,
+                          "Skipped device directory \"%s\": the same directory as one that "
+                          "contains it",
+                          shown);
+            reportMessage(message);
+            return false;
+        }
+    }
+    context->deviceWalk[depth] = dir->id;
+    return true;
 }
 
 // One directory pair of the walk, with the requests in flight of `context->ahead`.
@@ -243,7 +279,9 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     bool hostClear = known != ahead->dirs.end() && known->second.hostClear;
     bool marker = host != nullptr && !hostClear && hostHasMarker(context, host);
     if (!marker && device != nullptr) {
-        marker = awaitDevice(ahead, device, false)->marker;
+        AheadDir* dir = awaitDevice(ahead, device, false);
+        sayNotes(&dir->markerNotes);
+        marker = dir->marker;
         if (marker) leaveDevice(ahead, device);
     }
     if (marker) {
@@ -262,8 +300,19 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
         return;
     }
     if (device != nullptr) {
-        sayNotes(awaitDevice(ahead, device, true)->notes);
+        AheadDir* dir = awaitDevice(ahead, device, true);
+        sayNotes(&dir->markerNotes);
+        sayNotes(&dir->notes);
+        bool enter = enterDeviceDirectory(context, device, dir);
         ahead->dirs.erase(device);
+        if (!enter) {
+            // Left out of both passes, like a host directory that contains itself.
+            if (host != nullptr) host->firstChild = nullptr;
+            device->firstChild = nullptr;
+            setStatus(context, host, nullptr, HostDirIgnored);
+            setStatus(context, nullptr, device, AndroidDirIgnored);
+            return;
+        }
     }
     askAhead(context, host, device);
     classifyChildren(context, host, device);

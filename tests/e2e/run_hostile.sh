@@ -342,7 +342,19 @@ if [ "$PLATFORM" = windows ]; then
     assert_absent "$H/$dir/n.txt"; went_on
 fi
 
-scenario "22: a FAT drive on Linux folds case: a device-only Notes.txt leaves notes.txt alone"
+scenario "22: a device directory that lists itself is not entered (v2: its inode, v1: its listing)"
+for v in "" --no-v2; do
+    fixture
+    mk_file "$S/d/f.txt" "f" $T; ln -s . "$S/d/self"; ln -s . "$S/d/again"
+    sim_start "$D" --follow-links $v
+    run_tool -s -hcus host:"$H" sdcard
+    after_run 0
+    [ "$(grep -c 'the same directory as one that contains it' "$WORK/err")" = 2 ] ||
+        fail "$v: two loops: $(head -c 300 "$WORK/err")"
+    assert_file "$H/d/f.txt" "f" $T; assert_absent "$H/d/self"; went_on
+done
+
+scenario "23: a FAT drive on Linux folds case: a device-only Notes.txt leaves notes.txt alone"
 if posix_only; then
     fixture
     if command -v mkfs.vfat >/dev/null && truncate -s 8M "$WORK/fat.img" &&
