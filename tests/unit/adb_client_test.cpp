@@ -16,7 +16,6 @@
 #include "run/context.h"
 #include "support/errors.h"
 #include "support/heap.h"
-#include "support/hostnames.h"
 
 namespace {
 
@@ -127,20 +126,6 @@ TEST(AdbText, ControlCharactersBecomeQuestionMarks) {
     char text[] = "bell\a";
     sanitiseServerText(text);
     EXPECT_STREQ(text, "bell?");
-}
-
-// Device names Windows would store under another name or open as a device.
-TEST(AdbNames, NamesWindowsWouldChange) {
-    const std::pair<const char16_t*, bool> rows[] = {
-        {u"notes.txt.", true}, {u"notes.txt ", true}, {u"aux.c", true},     {u"NUL", true},
-        {u"nul.txt.gz", true}, {u"Com1.txt", true},   {u"lpt\u00B9", true}, {u"COM0", true},
-        {u"conout$.x", true},  {u"auxiliary", false}, {u"com10", false},    {u"comA", false},
-        {u"con_x.txt", false}, {u".aux", false},      {u"a.txt", false},    {u"lpt", false},
-    };
-    for (const auto& [name, changed] : rows)
-        EXPECT_EQ(isWindowsChangedName(name), changed) << std::u16string(name).size();
-    EXPECT_TRUE(namesEqualFoldingCase(u"Notes.TXT", u"notes.txt"));
-    EXPECT_FALSE(namesEqualFoldingCase(u"notes.txt", u"notes.txt2"));
 }
 
 TEST(AdbSync, LittleEndianNumbers) {

@@ -80,8 +80,7 @@ protected:
         n->status = status;
         return n;
     }
-    // A device file newer than the host file f.txt, paired with it as the comparison
-    // would have listed it.
+    // A device file newer than the host file f.txt, paired with it as listed.
     FileNode* newerOnDevice() {
         FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
         device->partner = node(&context->hostTop, u"f.txt", 0, AndroidFileNewer);
@@ -128,8 +127,7 @@ TEST_F(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     expectOldFileOnly();
 }
 
-// The last steps before the rename: a close that reports a late write error, and a
-// permission copy that fails (the file would lose its permissions): the old file stays.
+// A late write error reported by the close, a failed permission copy: the old file stays.
 TEST_F(TransferNet, PullWhoseLastStepsFailKeepsTheOldFile) {
     for (OsCall call : {OS_CLOSE, OS_COPY_PERMISSIONS}) {
         std::ofstream(root / "f.txt") << "old contents";
@@ -165,6 +163,7 @@ TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
 TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
     std::ofstream(root / "f.txt") << "some data";
     FileNode* host = node(&context->hostTop, u"f.txt", 9, HostFileOnly);
+    statHostNode(context->hostRoot, host);  // listed as it is
     std::string received;
     serve([&](PeerLink* link) {
         received = peerRead(link, 1024);  // whatever comes before the client closes
