@@ -28,7 +28,7 @@ constexpr uint32_t kCopyUpdateHost = 0x08;
 constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
-struct DeviceAhead;  // the comparison's device requests in flight (compare.cpp)
+struct DeviceLookahead;  // the comparison's device requests in flight (lookahead.h)
 
 struct SyncContext {
     PrivateHeap heap;
@@ -54,6 +54,6 @@ struct SyncContext {
     DeviceDirId deviceWalk[kMaxHostDepth];  // the device directories being compared, by depth
     uint32_t pushesSkipped;                 // files left as they were because they changed
     uint32_t pullsSkipped;
-    uint32_t requestWindow;  // files or directories in flight; 0 = the default
-    DeviceAhead* ahead;      // set while the comparison walks
+    uint32_t requestWindow;      // files or directories in flight; 0 = the default
+    DeviceLookahead* lookahead;  // set while the comparison walks
 };
