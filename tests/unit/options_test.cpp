@@ -208,7 +208,7 @@ TEST(OptionStep, Usage) {
         lines.push_back(usage.substr(at, next - at));
         at = next + end.size();
     }
-    ASSERT_EQ(lines.size(), 18u);
+    ASSERT_EQ(lines.size(), 20u);
     std::string s(1, osUsageSwitch());
     EXPECT_EQ(lines[1], "Usage:  tandrix [flags] hostroot androidroot [altroot]");
     EXPECT_EQ(lines[2], "");
@@ -219,9 +219,11 @@ TEST(OptionStep, Usage) {
               s + "h and " + s +
                   "a use s (create subdirs), c (create files), u (update files), default=cu.");
     EXPECT_EQ(lines[17], "Pattern lists are *? format, semicolon delimited.");
+    EXPECT_EQ(lines[18], s + "n  dry run: list the copies a run would make, copy nothing");
+    EXPECT_EQ(lines[19],
+              "A pattern ending in / leaves folders out; one with / inside matches the path.");
 
-    for (const std::vector<std::string>& words :
-         {std::vector<std::string>{}, {"-?"}, {"--help"}, {"-l"}}) {
+    for (const std::vector<std::string>& words : {std::vector<std::string>{}, {"-?"}, {"-l"}}) {
         StepRun result = run(words);
         EXPECT_EQ(result.code, 1);
         EXPECT_EQ(result.messages, joinLines(usage));
