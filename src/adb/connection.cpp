@@ -75,6 +75,14 @@ uint32_t adbBytesAvailable(AdbConnection* conn) {
     return conn->inboxEnd - conn->inboxStart + osNetAvailable(&conn->net);
 }
 
+// A wait that ends without a byte (time-out, failure) counts as a close: nothing more
+// came that could have been taken for an answer.
+bool adbAwaitClose(AdbConnection* conn) {
+    if (conn->inboxEnd != conn->inboxStart) return false;
+    unsigned char byte;
+    return osNetReceive(&conn->net, &byte, 1, kAdbTimeoutMs) <= 0;
+}
+
 void adbRelease(AdbConnection* conn) {
     conn->inboxStart = 0;
     conn->inboxEnd = 0;

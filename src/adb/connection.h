@@ -46,4 +46,7 @@ void adbReceiveAll(AdbConnection* conn, void* buffer,
 void adbDiscard(AdbConnection* conn, uint32_t count);  // raises like adbReceiveAll
 // Bytes that came in and were not taken yet, in the buffer or in the socket.
 uint32_t adbBytesAvailable(AdbConnection* conn);
+// Waits (one bounded wait) for the peer to close: false when a byte comes first.
+// Never raises.
+bool adbAwaitClose(AdbConnection* conn);
 void adbRelease(AdbConnection* conn);

@@ -9,6 +9,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "adb/connection.h"
@@ -16,6 +18,7 @@
 #include "support/encodings.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "support/hostnames.h"
 #include "tree/filetree.h"
 
 namespace {
@@ -29,6 +32,8 @@ constexpr uint32_t kDentFieldBytes = 16;  // mode, size, time, name length after
 constexpr uint32_t kStat2ReplyBytes = 68;
 constexpr uint32_t kDent2FieldBytes = 72;
 constexpr uint32_t kV2ErrorAt = 0;  // offsets within those fields
+constexpr uint32_t kV2DevAt = 4;
+constexpr uint32_t kV2InoAt = 12;
 constexpr uint32_t kV2ModeAt = 20;
 constexpr uint32_t kV2SizeAt = 36;
 constexpr uint32_t kV2MtimeAt = 52;
@@ -55,6 +60,8 @@ constexpr DeviceErrorRow kDeviceErrors[] = {
 // One entry as the device describes it, from a v1 or a v2 record.
 struct DeviceEntry {
     uint32_t error;  // the device's errno for this entry; 0 when the fields hold
+    uint64_t dev;    // v2: device and inode numbers; 0 when not given
+    uint64_t ino;
     uint32_t mode;
     uint64_t size;        // bytes; v1 records carry the low 32 bits only
     int64_t seconds;      // modification time, Unix seconds; 0 = none
@@ -81,6 +88,16 @@ bool isHostComponent(const char* name, uint32_t length, const char16_t* wide, bo
     return true;
 }
 
+// A line on standard error now, or kept in `notes` for when the walk gets there.
+void sayOrKeep(const char* message, std::string* notes) {
+    if (notes == nullptr) {
+        reportMessage(message);
+        return;
+    }
+    notes->append(message);
+    notes->push_back('\n');
+}
+
 // One line on standard error about a device entry that is not taken into the tree.
 void reportSkippedEntry(const char16_t* root, const FileNode* directory, const char* name,
                         uint32_t length, const char* reason, std::string* notes) {
@@ -99,12 +116,7 @@ void reportSkippedEntry(const char16_t* root, const FileNode* directory, const c
     char message[kMessageBytes];
     std::snprintf(message, sizeof message, "Skipped device entry \"%s\" in \"%s\": %s", shown,
                   where, reason);
-    if (notes == nullptr) {
-        reportMessage(message);
-        return;
-    }
-    notes->append(message);
-    notes->push_back('\n');
+    sayOrKeep(message, notes);
 }
 
 void describeDeviceError(uint32_t number, char* out) {
@@ -122,6 +134,8 @@ uint64_t readLe64(const unsigned char* bytes) {
 // The fields of a v2 record after its id.
 void parseV2Fields(const unsigned char* fields, DeviceEntry* entry) {
     entry->error = readLe32(fields + kV2ErrorAt);
+    entry->dev = readLe64(fields + kV2DevAt);
+    entry->ino = readLe64(fields + kV2InoAt);
     entry->mode = readLe32(fields + kV2ModeAt);
     entry->size = readLe64(fields + kV2SizeAt);
     entry->seconds = static_cast<int64_t>(readLe64(fields + kV2MtimeAt));
@@ -221,7 +235,8 @@ uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const cha
                           static_cast<uint32_t>(std::strlen(path)));
 }
 
-bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node) {
+bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node,
+                           std::string* notes) {
     bool v2 = (conn->features & kFeatureStatV2) != 0;
     DeviceEntry entry;
     readStatRecord(conn, v2, &entry);
@@ -235,7 +250,7 @@ bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* 
         char message[kMessageBytes];
         std::snprintf(message, sizeof message, "Could not query device path \"%s\": %s", shown,
                       error);
-        reportMessage(message);
+        sayOrKeep(message, notes);
     }
     if (entry.error != 0 || entry.mode == 0) return false;
     fillNode(node, &entry);
@@ -245,12 +260,14 @@ bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* 
 const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide) {
     bool decoded = length < kDentNameBytes && utf8ToUtf16(name, wide, kPathChars);
     if (!isHostComponent(name, length, wide, decoded)) return "not a valid file name";
+    // Stored under another name, or opened as a device: either would not be this file.
+    if (osWindowsNames() && isWindowsChangedName(wide)) return "not a valid file name";
     if (isPullTempName(wide)) return "a temporary file of an interrupted pull";
     return nullptr;
 }
 
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
-                        FileNode* directory) {
+                        FileNode* directory, std::string* notes) {
     char path[kNarrowPathBytes];
     if (!devicePath(root, directory, path)) {
         // Never list a cut path; the directory is read as empty, like an unreadable
@@ -261,7 +278,7 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
         char message[kMessageBytes];
         std::snprintf(message, sizeof message, "Skipped device directory \"%s\": path too long",
                       shown);
-        reportMessage(message);
+        sayOrKeep(message, notes);
         return 0;
     }
     bool v2 = (conn->features & kFeatureListV2) != 0;
@@ -269,10 +286,42 @@ uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const cha
                           static_cast<uint32_t>(std::strlen(path)));
 }
 
+namespace {
+
+// FNV-1a over the fields and name of each record: the identity of a listing that
+// carries no inode numbers.
+constexpr uint64_t kDigestStart = 14695981039346656037ull;
+constexpr uint64_t kDigestPrime = 1099511628211ull;
+
+void digestBytes(uint64_t* digest, const void* data, size_t count) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < count; ++i) *digest = (*digest ^ p[i]) * kDigestPrime;
+}
+
+void digestRecord(uint64_t* digest, const DeviceEntry& entry, const char* name, uint32_t kept) {
+    uint64_t fields[] = {entry.error, entry.mode, entry.size, static_cast<uint64_t>(entry.seconds),
+                         entry.nameLength};
+    digestBytes(digest, fields, sizeof fields);
+    digestBytes(digest, name, kept);
+}
+
+// The key under which a name counts as seen: on a host that folds case, its upper case.
+std::u16string seenKey(const char16_t* wide) {
+    std::u16string key(wide);
+    if (osWindowsNames())
+        for (char16_t& c : key) c = osUpperChar(c);
+    return key;
+}
+
+}  // namespace
+
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
-                   FileNode* directory, std::string* notes) {
+                   FileNode* directory, std::string* notes, DeviceDirId* id) {
     bool v2 = (conn->features & kFeatureListV2) != 0;
     std::vector<FileNode*> children;
+    std::unordered_set<std::u16string> seen;
+    DeviceDirId self{false, 0, 0};
+    uint64_t digest = kDigestStart;
     DeviceEntry entry;
     while (readListRecord(conn, v2, &entry)) {
         // Read the whole name; keep at most 255 bytes of it, drop the rest.
@@ -282,7 +331,13 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
         adbReceiveAll(conn, name, kept);
         adbDiscard(conn, length - kept);
         name[kept] = 0;
+        digestRecord(&digest, entry, name, kept);
 
+        if (length == 1 && name[0] == '.' && entry.error == 0 && (entry.dev | entry.ino) != 0) {
+            self.inode = true;
+            self.volume = entry.dev;
+            self.file = entry.ino;
+        }
         if (isDotName(name, length)) continue;
         if (entry.error != 0) {
             char error[kErrorNameBytes];
@@ -301,6 +356,12 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
             reportSkippedEntry(root, directory, name, length, problem, notes);
             continue;
         }
+        // A name listed again would be a second node for one host file: the first
+        // record counts, as both passes must see one entry.
+        if (!seen.insert(seenKey(wide)).second) {
+            reportSkippedEntry(root, directory, name, length, "listed more than once", notes);
+            continue;
+        }
 
         FileNode* node = static_cast<FileNode*>(heapAlloc(heap, sizeof(FileNode)));
         std::memset(node, 0, sizeof *node);
@@ -309,6 +370,8 @@ void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
         children.push_back(node);
     }
     adbDiscard(conn, entry.nameLength);  // whatever the DONE record carries
+    if (!self.inode) self.file = digest;
+    if (id != nullptr) *id = self;
     // One sort for the whole listing instead of one ordered insert per entry.
     insertChildrenSorted(directory, children.data(), children.size());
 }
@@ -322,5 +385,8 @@ void discardListReply(AdbConnection* conn) {
 
 bool syncQuit(AdbConnection* conn) {
     sendSyncRequest(conn, "QUIT", nullptr, 0);
+    // The protocol carries no request numbers: a device that answered a request twice
+    // is seen only here, by what it sends after the last answer.
+    if (!adbAwaitClose(conn)) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
     return true;
 }

@@ -33,22 +33,37 @@ void writeLe32(unsigned char* bytes, uint32_t value);
 uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
                         FileNode* node);
 // Reads the reply into the node; an error other than "no such entry" is said in one
-// line (the path then counts as absent). False when nothing is there (mode 0).
-bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node);
+// line (the path then counts as absent), or kept in `notes` when given (see
+// readListReply). False when nothing is there (mode 0).
+bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node,
+                           std::string* notes = nullptr);
 // Decodes a listed name of `length` bytes into `wide` (kPathChars units): null when
 // it can become a node, else why it is skipped.
 const char* deviceNameProblem(const char* name, uint32_t length, char16_t* wide);
+// What tells a listed directory from the others, so a walk can see one that lists
+// itself (a bind mount, a lying device): the device and inode numbers of its "."
+// record in a v2 listing; where there are none (v1, or zeros) a digest of every
+// record of the listing, "." and ".." included.
+struct DeviceDirId {
+    bool inode;  // volume and file are device and inode numbers, else file is a digest
+    uint64_t volume;
+    uint64_t file;
+};
 // LIST in two halves. The request is written to `out` (0, with the line about it,
 // when the path does not fit; the directory then reads as empty). The reply reads an
 // empty directory node's entries into ordered children. It skips ".", "..", entries
 // that are neither files nor directories, and (with a line) names longer than 255
-// bytes or that are not one host path component. Those lines go to `notes` when it is
-// given, to standard error otherwise, so a reply read ahead of the walk can say them
-// when the walk gets there.
+// bytes, names that are not one host path component (on Windows also names it would
+// change, see isWindowsChangedName), and every record of a name after its first (on
+// Windows: equal without regard to case). Those lines go to `notes` when it is given,
+// to standard error otherwise, so a reply read ahead of the walk can say them when the
+// walk gets there. The directory's identity goes to `id` when it is given.
 uint32_t putListRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
-                        FileNode* directory);
+                        FileNode* directory, std::string* notes = nullptr);
 void readListReply(AdbConnection* conn, PrivateHeap* heap, const char16_t* root,
-                   FileNode* directory, std::string* notes);
+                   FileNode* directory, std::string* notes, DeviceDirId* id = nullptr);
 // Reads a LIST reply to its end and keeps nothing of it.
 void discardListReply(AdbConnection* conn);
+// QUIT, then the connection is read until the device closes it: a byte before the
+// close answers nothing that was asked and raises ERR_ADB_UNKNOWN_RESPONSE.
 bool syncQuit(AdbConnection* conn);

@@ -290,7 +290,9 @@ bool hostTempPathFits(const char16_t* path) {
     size_t nameStart = n;
     while (nameStart > 0 && path[nameStart - 1] != syntax.separator) --nameStart;
     size_t nameLength = n - nameStart < kTempNameChars ? n - nameStart : kTempNameChars;
-    return nameStart + 1 + nameLength + kTempSuffixChars < kPathChars;
+    size_t tempLength = nameStart + 1 + nameLength + kTempSuffixChars;
+    // Windows without long paths takes 259 units: a longer name would fail to open.
+    return tempLength < kPathChars && tempLength <= osPathLimit() && n <= osPathLimit();
 }
 
 // The temporary file is ".NAME.tandrix-XXXXXX" beside the target, so the rename that

@@ -9,6 +9,7 @@ PullTarget::~PullTarget() {
 }
 
 void openPullTarget(PullTarget* target, const char16_t* targetPath) {
+    checkPullPlace(&target->place, targetPath);  // decided at the rename; recorded now
     target->file = createHostTempFile(targetPath, target->tempPath);
     target->created = true;
     osSetInterruptCleanup(target->tempPath, target->file);  // Ctrl-C removes it too
@@ -20,18 +21,17 @@ bool writePullTarget(PullTarget* target, const unsigned char* data, uint32_t cou
     return true;
 }
 
-bool replaceWithPullTarget(PullTarget* target, const char16_t* targetPath, uint64_t mtime) {
+PlaceCheck replaceWithPullTarget(PullTarget* target, const char16_t* targetPath, uint64_t mtime) {
     target->written = 0;
     osSetFileTime(target->file, mtime);
     bool closed = osCloseFile(target->file);
     target->file = kNoFile;
-    if (!closed) return false;
-    // Fails harmlessly for a new file; a directory there fails the rename below.
-    osCopyPermissions(targetPath, target->tempPath);
-    if (!osRenameFile(target->tempPath, targetPath)) raiseErrorWide(ERR_FILE_CREATE, targetPath);
+    if (!closed) return PlaceCheck::Failed;
+    PlaceCheck placed = placePulledFile(&target->place, target->tempPath, targetPath);
+    if (placed != PlaceCheck::Fits) return placed;
     target->created = false;
     osSetInterruptCleanup(nullptr, kNoFile);
-    return true;
+    return placed;
 }
 
 void discardPullTarget(PullTarget* target) {

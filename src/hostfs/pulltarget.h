@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "hostfs/pullplace.h"
 #include "platform/platform.h"
 #include "tree/filetree.h"
 
@@ -16,19 +17,23 @@ struct PullTarget {
     bool created = false;  // the temporary file exists and is ours to remove
     uint64_t written = 0;  // bytes written so far
     char16_t tempPath[kPathChars];
+    PullPlace place{};  // what it may replace (set by the caller; at first nothing), the target
+                        // found at its start
 
     ~PullTarget();  // discards a temporary file still there, so a raise leaves none
 };
 
 // Creates the missing parents and the temporary file beside `targetPath`, and has an
-// interrupt remove it too.
+// interrupt remove it too. The target as found now is recorded in `place`.
 void openPullTarget(PullTarget* target, const char16_t* targetPath);
 // False when the write fails.
 bool writePullTarget(PullTarget* target, const unsigned char* data, uint32_t count);
-// Gives the file `mtime` (a file without it is still whole), closes it, gives it the
-// permissions of the file it replaces and renames it over `targetPath`. False when
-// the close reports a late write error; raises ERR_FILE_CREATE with the target when
-// the rename fails (a directory there).
-bool replaceWithPullTarget(PullTarget* target, const char16_t* targetPath, uint64_t mtime);
+// Gives the file `mtime` (a file without it is still whole), closes it and puts it in
+// place as `place` allows (see placePulledFile): Fits when it replaced the target;
+// Changed or Link when the target is not one it may replace (the temporary file is
+// left for discardPullTarget); Failed when the close reports a late write error or
+// the permissions cannot be carried over. Raises ERR_FILE_CREATE with the target when
+// the rename fails otherwise (a directory there).
+PlaceCheck replaceWithPullTarget(PullTarget* target, const char16_t* targetPath, uint64_t mtime);
 // Closes and removes the temporary file, if any, and starts the count again.
 void discardPullTarget(PullTarget* target);

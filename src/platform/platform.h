@@ -71,6 +71,11 @@ char16_t osUpperChar(char16_t c);
 // Windows also never '\\', any of : * ? " < > | or a control character.
 bool osValidNameChar(char16_t c);
 
+// True where host names follow the Windows rules: names equal without regard to case
+// name one file, a trailing dot or space is dropped, and CON, AUX, COM1 and the like
+// name devices. False on POSIX, whose file systems take such names as they are.
+bool osWindowsNames();
+
 // ---------------------------------------------------------------------------
 // Process, faults and messages
 // ---------------------------------------------------------------------------
@@ -161,6 +166,26 @@ bool osLookupName(const char16_t* path, char16_t* storedName, size_t capacity, b
 // Queries an entry (following links on POSIX). False when it cannot be queried.
 bool osStatPath(const char16_t* path, OsFileInfo* info);
 
+// What tells one version of a file from another: a pull compares it just before it
+// replaces a file, a push after it read one.
+struct OsFileStamp {
+    bool regular;     // a regular file: not a directory, FIFO, socket or device
+    bool link;        // osPathStamp: the path itself is a symbolic link (Windows: a reparse point)
+    uint64_t size;    // bytes
+    uint64_t mtime;   // FILETIME
+    uint64_t volume;  // POSIX: device and inode; Windows: volume serial and file index
+    uint64_t file;    // (0 and 0 from osPathStamp on Windows, which has no handle)
+};
+
+// The stamp of an open file, and of a path without following its last component
+// (lstat). False when it cannot be queried (osPathStamp: also when nothing is there).
+bool osFileStamp(OsFile file, OsFileStamp* stamp);
+bool osPathStamp(const char16_t* path, OsFileStamp* stamp);
+
+// The longest host path the file API takes, in UTF-16 units without the terminator:
+// 259 on Windows (no long-path support), far beyond any path buffer on POSIX.
+size_t osPathLimit();
+
 // One entry of a directory read. `name` is null when the host name cannot be
 // represented (POSIX: not valid UTF-8; Windows: a lone surrogate); `rawName` is
 // then its raw form for messages.
@@ -185,6 +210,8 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
                      void* context, OsDirId* id);
 
 bool osCreateDirectory(const char16_t* path);
+// Opens a regular file for reading without ever waiting: a FIFO, socket, device or
+// directory at the path gives kNoFile at once (osPathStamp tells that case apart).
 OsFile osOpenRead(const char16_t* path);
 // Creates a new file that must not exist yet (the temporary files of pulls).
 OsFile osCreateNew(const char16_t* path);
@@ -195,6 +222,7 @@ bool osWriteFile(OsFile file, const void* buffer, size_t count);
 // Sets creation (Windows) and modification time.
 bool osSetFileTime(OsFile file, uint64_t mtime);
 // False when closing reports an error (a delayed write failure): the file is not whole.
+// The handle is closed either way, and an interruption no longer closes it.
 bool osCloseFile(OsFile file);
 // Gives the file at `to` the permission bits of the file at `from` (POSIX mode bits;
 // Windows read-only, hidden, system and archive attributes). False when either fails.
@@ -207,6 +235,12 @@ bool osFileSize(OsFile file, uint64_t* size);
 void osSetInterruptCleanup(const char16_t* path, OsFile file);
 // Renames, replacing an existing target.
 bool osRenameFile(const char16_t* from, const char16_t* to);
+// Renames only when nothing is at `to`: an atomic test on Linux (renameat2 with
+// RENAME_NOREPLACE; link and unlink where the file system refuses the flag) and on
+// Windows (MoveFileExW without MOVEFILE_REPLACE_EXISTING). False on failure, with
+// `*taken` true when it failed because something is there, whatever its case or
+// spelling (a case-folding file system, a name Windows shortens).
+bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken);
 bool osDeleteFile(const char16_t* path);
 
 // ---------------------------------------------------------------------------
@@ -279,8 +313,11 @@ enum OsCall {
     OS_CREATE_WRITE,
     OS_READ,
     OS_WRITE,
-    OS_RENAME,
+    OS_RENAME,  // both renames
     OS_MKDIR,
+    OS_CLOSE,      // the file is closed, its close reported as failed
+    OS_FILE_SIZE,  // osFileSize and osFileStamp
+    OS_COPY_PERMISSIONS,
     OS_NET_SEND,
     OS_NET_RECEIVE,
     OS_CALL_COUNT

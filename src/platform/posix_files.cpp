@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,15 @@ bool statNative(const char16_t* path, struct stat* st) {
     return toNative(path, native, sizeof native) && stat(native, st) == 0;
 }
 
+void fillStamp(const struct stat& st, OsFileStamp* stamp) {
+    stamp->regular = S_ISREG(st.st_mode);
+    stamp->link = S_ISLNK(st.st_mode);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->mtime = fileTimeOf(modificationTime(st));
+    stamp->volume = static_cast<uint64_t>(st.st_dev);
+    stamp->file = static_cast<uint64_t>(st.st_ino);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -157,6 +167,27 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
     return true;
 }
 
+bool osPathStamp(const char16_t* path, OsFileStamp* stamp) {
+    char native[kNativePathBytes];
+    struct stat st;
+    if (!toNative(path, native, sizeof native) || lstat(native, &st) != 0) return false;
+    fillStamp(st, stamp);
+    return true;
+}
+
+bool osFileStamp(OsFile file, OsFileStamp* stamp) {
+    if (osShouldFail(OS_FILE_SIZE)) return false;
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return false;
+    fillStamp(st, stamp);
+    return true;
+}
+
+// Path buffers end far below PATH_MAX; the buffers decide.
+size_t osPathLimit() {
+    return kNativePathBytes - 1;
+}
+
 // ---------------------------------------------------------------------------
 // Directory read
 // ---------------------------------------------------------------------------
@@ -224,9 +255,21 @@ OsFile openNative(const char16_t* path, int flags) {
 
 }  // namespace
 
+// Opened without waiting (a FIFO's open waits for a writer), then checked to be a
+// regular file, then made blocking again for the reads.
 OsFile osOpenRead(const char16_t* path) {
     if (osShouldFail(OS_OPEN_READ)) return kNoFile;
-    return openNative(path, O_RDONLY);
+    OsFile file = openNative(path, O_RDONLY | O_NONBLOCK);
+    if (file == kNoFile) return kNoFile;
+    int fd = static_cast<int>(file);
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return kNoFile;
+    }
+    return file;
 }
 
 OsFile osCreateNew(const char16_t* path) {
@@ -275,11 +318,13 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
 
 bool osCloseFile(OsFile file) {
     if (file == kNoFile) return true;
+    bool fail = osShouldFail(OS_CLOSE);
     // EINTR leaves the descriptor closed on Linux; only a reported error counts.
-    return close(static_cast<int>(file)) == 0 || errno == EINTR;
+    return (close(static_cast<int>(file)) == 0 || errno == EINTR) && !fail;
 }
 
 bool osCopyPermissions(const char16_t* from, const char16_t* to) {
+    if (osShouldFail(OS_COPY_PERMISSIONS)) return false;
     struct stat st;
     char native[kNativePathBytes];
     return statNative(from, &st) && toNative(to, native, sizeof native) &&
@@ -287,6 +332,7 @@ bool osCopyPermissions(const char16_t* from, const char16_t* to) {
 }
 
 bool osFileSize(OsFile file, uint64_t* size) {
+    if (osShouldFail(OS_FILE_SIZE)) return false;
     struct stat st;
     if (fstat(static_cast<int>(file), &st) != 0) return false;
     *size = static_cast<uint64_t>(st.st_size);
@@ -299,6 +345,41 @@ bool osRenameFile(const char16_t* from, const char16_t* to) {
     char nativeTo[kNativePathBytes];
     return toNative(from, nativeFrom, sizeof nativeFrom) &&
            toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
+}
+
+bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
+    *taken = false;
+    if (osShouldFail(OS_RENAME)) return false;
+    char nativeFrom[kNativePathBytes];
+    char nativeTo[kNativePathBytes];
+    if (!toNative(from, nativeFrom, sizeof nativeFrom) || !toNative(to, nativeTo, sizeof nativeTo))
+        return false;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, nativeFrom, AT_FDCWD, nativeTo, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        *taken = errno == EEXIST;
+        return false;
+    }
+#endif
+    // A new name for the same file fails when the target exists, on any file system
+    // with links; the temporary name is then removed.
+    if (link(nativeFrom, nativeTo) == 0) {
+        unlink(nativeFrom);
+        return true;
+    }
+    if (errno == EEXIST) {
+        *taken = true;
+        return false;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) return false;
+    // Neither (FAT without the flag on an old kernel): look, then rename. Only a file
+    // made in the moment between the two can be replaced.
+    struct stat st;
+    if (lstat(nativeTo, &st) == 0) {
+        *taken = true;
+        return false;
+    }
+    return rename(nativeFrom, nativeTo) == 0;
 }
 
 bool osDeleteFile(const char16_t* path) {

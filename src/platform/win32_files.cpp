@@ -67,6 +67,26 @@ bool osStatPath(const char16_t* path, OsFileInfo* info) {
     return true;
 }
 
+// The attributes say what is at the path itself: a reparse point (a symbolic link,
+// a junction) is reported as such, not as what it points to.
+bool osPathStamp(const char16_t* path, OsFileStamp* stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return false;
+    constexpr DWORD kNotRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+    stamp->regular = (data.dwFileAttributes & kNotRegular) == 0;
+    stamp->link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    stamp->size = join(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp->mtime = fileTimeOf(data.ftLastWriteTime);
+    stamp->volume = 0;
+    stamp->file = 0;
+    return true;
+}
+
+// MAX_PATH with its terminator: the program does not use the \\?\ form.
+size_t osPathLimit() {
+    return MAX_PATH - 1;
+}
+
 // ---------------------------------------------------------------------------
 // Directory read
 // ---------------------------------------------------------------------------
@@ -154,9 +174,16 @@ HANDLE handleOf(OsFile file) {
 
 }  // namespace
 
+// Only a file on a disk: a pipe, a console or a device (a path ending in "aux.c"
+// names one) is refused, as its reads could wait without end.
 OsFile osOpenRead(const char16_t* path) {
     if (osShouldFail(OS_OPEN_READ)) return kNoFile;
-    return openFile(path, GENERIC_READ, OPEN_EXISTING);
+    OsFile file = openFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (file != kNoFile && GetFileType(handleOf(file)) != FILE_TYPE_DISK) {
+        CloseHandle(handleOf(file));
+        return kNoFile;
+    }
+    return file;
 }
 
 OsFile osCreateNew(const char16_t* path) {
@@ -193,11 +220,8 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
     return SetFileTime(handleOf(file), &t, nullptr, &t) != 0;
 }
 
-bool osCloseFile(OsFile file) {
-    return file == kNoFile || CloseHandle(handleOf(file)) != 0;
-}
-
 bool osCopyPermissions(const char16_t* from, const char16_t* to) {
+    if (osShouldFail(OS_COPY_PERMISSIONS)) return false;
     constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     DWORD attributes = GetFileAttributesW(wide(from));
@@ -207,16 +231,33 @@ bool osCopyPermissions(const char16_t* from, const char16_t* to) {
 }
 
 bool osFileSize(OsFile file, uint64_t* size) {
+    if (osShouldFail(OS_FILE_SIZE)) return false;
     LARGE_INTEGER value;
     if (!GetFileSizeEx(handleOf(file), &value)) return false;
     *size = static_cast<uint64_t>(value.QuadPart);
     return true;
 }
 
+bool osFileStamp(OsFile file, OsFileStamp* stamp) {
+    if (osShouldFail(OS_FILE_SIZE)) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handleOf(file), &info)) return false;
+    stamp->regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                     GetFileType(handleOf(file)) == FILE_TYPE_DISK;
+    stamp->link = false;
+    stamp->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp->mtime = fileTimeOf(info.ftLastWriteTime);
+    stamp->volume = info.dwVolumeSerialNumber;
+    stamp->file = join(info.nFileIndexHigh, info.nFileIndexLow);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Interruption: Ctrl-C, Ctrl-Break and console close remove the open temporary file
 // (its handle closed first, so the delete can succeed) and end with
-// STATUS_CONTROL_C_EXIT. The handler runs on a thread of its own.
+// STATUS_CONTROL_C_EXIT. The handler runs on a thread of its own, so the record and
+// every close of the handle it names are kept under one lock: the handler never
+// closes a handle the main thread closed (or one reused since), and never twice.
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -231,20 +272,36 @@ BOOL WINAPI onControl(DWORD) {
     EnterCriticalSection(&cleanupLock);  // never while the path is half written
     if (cleanupPath[0] != 0) {
         if (cleanupFile != INVALID_HANDLE_VALUE) CloseHandle(cleanupFile);
+        cleanupFile = INVALID_HANDLE_VALUE;
         DeleteFileW(cleanupPath);
     }
     ExitProcess(kControlCExit);
 }
 
+bool cleanupInstalled = false;
+
+void installCleanup() {
+    if (cleanupInstalled) return;
+    InitializeCriticalSection(&cleanupLock);
+    SetConsoleCtrlHandler(onControl, TRUE);
+    cleanupInstalled = true;
+}
+
 }  // namespace
 
+bool osCloseFile(OsFile file) {
+    if (file == kNoFile) return true;
+    bool fail = osShouldFail(OS_CLOSE);
+    if (!cleanupInstalled) return CloseHandle(handleOf(file)) != 0 && !fail;
+    EnterCriticalSection(&cleanupLock);
+    if (cleanupFile == handleOf(file)) cleanupFile = INVALID_HANDLE_VALUE;  // the path stays
+    bool closed = CloseHandle(handleOf(file)) != 0;
+    LeaveCriticalSection(&cleanupLock);
+    return closed && !fail;
+}
+
 void osSetInterruptCleanup(const char16_t* path, OsFile file) {
-    static bool installed = false;
-    if (!installed) {
-        InitializeCriticalSection(&cleanupLock);
-        SetConsoleCtrlHandler(onControl, TRUE);
-        installed = true;
-    }
+    installCleanup();
     EnterCriticalSection(&cleanupLock);
     size_t n = 0;
     if (path != nullptr)
@@ -257,6 +314,15 @@ void osSetInterruptCleanup(const char16_t* path, OsFile file) {
 bool osRenameFile(const char16_t* from, const char16_t* to) {
     if (osShouldFail(OS_RENAME)) return false;
     return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
+    *taken = false;
+    if (osShouldFail(OS_RENAME)) return false;
+    if (MoveFileExW(wide(from), wide(to), 0) != 0) return true;
+    DWORD error = GetLastError();
+    *taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return false;
 }
 
 bool osDeleteFile(const char16_t* path) {

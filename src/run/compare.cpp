@@ -5,8 +5,13 @@
 // walk, its order and its output stay those of one request at a time.
 #include "run/compare.h"
 
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "adb/hostservices.h"
 #include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/context.h"
@@ -50,6 +55,32 @@ void askAheadOfMerge(SyncContext* context, FileNode* host, FileNode* device) {
     askAhead(context->lookahead, next);
 }
 
+// Records the identity of a device directory the walk enters, one per depth. False,
+// after one line, when it equals an ancestor's: a directory that lists itself (a bind
+// mount, a lying device) would be walked without end.
+bool enterDeviceDirectory(SyncContext* context, FileNode* device, const DeviceDirId& id) {
+    size_t depth = 0;
+    for (const FileNode* n = device; n->parent != nullptr; n = n->parent) ++depth;
+    if (depth >= kMaxHostDepth) return true;
+    for (size_t i = 0; i < depth; ++i) {
+        const DeviceDirId& seen = context->deviceWalk[i];
+        if (seen.inode == id.inode && seen.volume == id.volume && seen.file == id.file) {
+            char shown[kNarrowPathBytes];
+            devicePathNarrow(context->androidRoot, device, shown);
+            sanitiseServerText(shown);
+            char message[kNarrowPathBytes + 128];
+            std::snprintf(message, sizeof message,
+                          "Skipped device directory \"%s\": the same directory as one that "
+                          "contains it",
+                          shown);
+            reportMessage(message);
+            return false;
+        }
+    }
+    context->deviceWalk[depth] = id;
+    return true;
+}
+
 // The look-ahead lives as long as one walk; a raise leaves no pointer to it behind.
 struct WalkScope {
     SyncContext* context;
@@ -63,6 +94,54 @@ uint64_t unixSeconds(uint64_t fileTime, uint32_t rounding) {
     uint64_t seconds = 0;
     fileTimeToUnix64(fileTime, &seconds, rounding);
     return seconds;
+}
+
+// Upper case as a case-folding file system compares names.
+std::u16string foldedName(const FileNode* node) {
+    std::u16string key(node->name);
+    for (char16_t& c : key) c = osUpperChar(c);
+    return key;
+}
+
+// The one-sided children of a directory pair whose names equal one on the other side
+// without regard to case: a file system that folds case (Windows, FAT and exFAT
+// drives, the device's shared storage) holds one file for both, so copying either
+// could replace the other.
+std::unordered_set<const FileNode*> caseClashes(const FileNode* host, const FileNode* device) {
+    std::unordered_set<const FileNode*> clashes;
+    if (host == nullptr || device == nullptr) return clashes;
+    std::unordered_set<std::u16string> hostNames;
+    std::unordered_set<std::u16string> deviceNames;
+    for (const FileNode* p = host->firstChild; p != nullptr; p = p->nextSibling)
+        hostNames.insert(p->name);
+    for (const FileNode* q = device->firstChild; q != nullptr; q = q->nextSibling)
+        deviceNames.insert(q->name);
+    std::unordered_map<std::u16string, const FileNode*> hostOnly;
+    for (const FileNode* p = host->firstChild; p != nullptr; p = p->nextSibling)
+        if (deviceNames.count(p->name) == 0) hostOnly.emplace(foldedName(p), p);
+    for (const FileNode* q = device->firstChild; q != nullptr; q = q->nextSibling) {
+        if (hostNames.count(q->name) != 0) continue;
+        auto found = hostOnly.find(foldedName(q));
+        if (found == hostOnly.end()) continue;
+        clashes.insert(found->second);
+        clashes.insert(q);
+    }
+    return clashes;
+}
+
+// One line on standard error for an entry left alone because of a case clash.
+void reportCaseClash(const SyncContext* context, const FileNode* node, bool onHost) {
+    constexpr char kReason[] = "equal to a name on the other side but for case";
+    char path[kNarrowPathBytes];
+    char message[kNarrowPathBytes + 128];
+    if (onHost) {
+        hostPathNarrow(context->hostRoot, node, path);
+        std::snprintf(message, sizeof message, "Skipped \"%s\": %s", path, kReason);
+    } else {
+        devicePathNarrow(context->androidRoot, node, path);
+        std::snprintf(message, sizeof message, "Skipped device entry \"%s\": %s", path, kReason);
+    }
+    reportMessage(message);
 }
 
 void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
@@ -135,7 +214,16 @@ void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
         setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
     }
-    if (device != nullptr) takeDeviceListing(ahead, device);
+    DeviceDirId id;
+    if (device != nullptr && takeDeviceListing(ahead, device, &id) &&
+        !enterDeviceDirectory(context, device, id)) {
+        // Left out of both passes, like a host directory that contains itself.
+        if (host != nullptr) host->firstChild = nullptr;
+        device->firstChild = nullptr;
+        setStatus(context, host, nullptr, HostDirIgnored);
+        setStatus(context, nullptr, device, AndroidDirIgnored);
+        return;
+    }
     askAheadOfMerge(context, host, device);
     classifyChildren(context, host, device);
 }
@@ -159,6 +247,16 @@ void checkRoot(bool exists, const FileNode* top, const char* shown) {
 }
 
 void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
+    std::unordered_set<const FileNode*> clashes = caseClashes(host, device);
+    // Left alone, with a line each, in the walk's order.
+    auto leaveAlone = [&](FileNode* node, bool onHost) {
+        if (clashes.count(node) == 0) return false;
+        reportCaseClash(context, node, onHost);
+        int status = isDirectory(node) ? (onHost ? HostDirIgnored : AndroidDirIgnored)
+                                       : (onHost ? HostFileIgnored : AndroidFileIgnored);
+        setStatus(context, onHost ? node : nullptr, onHost ? nullptr : node, status);
+        return true;
+    };
     FileNode* p = host != nullptr ? host->firstChild : nullptr;
     FileNode* q = device != nullptr ? device->firstChild : nullptr;
     uint64_t entries = 0;  // for the progress line
@@ -177,11 +275,11 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 
         if (side < 0) {
             p->order = n;
-            classifyOneSided(context, p, nullptr);
+            if (!leaveAlone(p, true)) classifyOneSided(context, p, nullptr);
             p = p->nextSibling;
         } else if (side > 0) {
             q->order = n;
-            classifyOneSided(context, nullptr, q);
+            if (!leaveAlone(q, false)) classifyOneSided(context, nullptr, q);
             q = q->nextSibling;
         } else {
             p->order = n;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "adb/connection.h"
+#include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/statusline.h"
 #include "support/heap.h"
@@ -48,10 +49,11 @@ struct SyncContext {
     uint32_t printedAny;     // a line of the current block was written
     uint32_t needBlankLine;  // the next line starts with an empty line
     uint32_t statusCounts[kStatusCount];
-    uint64_t perfFrequency;  // counter ticks per second, read once
-    uint64_t copyStart;      // counter at the start of the timed copy
-    HostWalk hostWalk;       // the host directories being compared, by depth
-    uint32_t pushesSkipped;  // files left as they were because they changed
+    uint64_t perfFrequency;                 // counter ticks per second, read once
+    uint64_t copyStart;                     // counter at the start of the timed copy
+    HostWalk hostWalk;                      // the host directories being compared, by depth
+    DeviceDirId deviceWalk[kMaxHostDepth];  // the device directories being compared, by depth
+    uint32_t pushesSkipped;                 // files left as they were because they changed
     uint32_t pullsSkipped;
     uint32_t requestWindow;      // files or directories in flight; 0 = the default
     DeviceLookahead* lookahead;  // set while the comparison walks

@@ -38,6 +38,8 @@ unsigned char batch[kBatchBytes];
 // The pull reads its DATA pieces into this buffer.
 unsigned char receiveBuffer[kDataChunkBytes];
 
+constexpr char kLinkTarget[] = "Symbolic link, not replaced";
+
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
 // (the file shrank since it was read).
 bool readWhole(OsFile file, unsigned char* buffer, uint32_t count) {
@@ -56,7 +58,8 @@ bool readPushReply(CopyWindow* window) {
     InFlightFile* file = oldestAwaitingReply(window);
     readSendStatus(&window->context->conn);
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    retireOldest(window);
+    if (file->changed) window->context->pushesSkipped += 1;
+    retireOldest(window, file->changed ? kFileChanged : nullptr);
     return true;
 }
 
@@ -74,11 +77,16 @@ bool pushOne(CopyWindow* window, FileNode* node) {
 
     uint64_t length = node->size;
     OsFile file = osOpenRead(localPath);
-    OsFileInfo info;
     if (file == kNoFile) {
         if (!drainWindow(window, 0)) return false;
-        if (osStatPath(localPath, &info)) raiseErrorWide(ERR_FILE_OPEN, localPath);
-        reportSkipped(node, kFileChanged);  // gone since it was listed
+        // A regular file that cannot be opened is an error; one that is gone or became
+        // something else (a FIFO, whose open would wait for a writer) changed.
+        OsFileStamp found;
+        OsFileInfo info;
+        if (osPathStamp(localPath, &found) &&
+            (found.regular || (found.link && osStatPath(localPath, &info) && !info.isDirectory)))
+            raiseErrorWide(ERR_FILE_OPEN, localPath);
+        reportSkipped(node, kFileChanged);
         context->pushesSkipped += 1;
         return true;
     }
@@ -86,8 +94,8 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         OsFile file;
         ~FileCloser() { osCloseFile(file); }
     } closer{file};
-    uint64_t openedSize = 0;
-    if (!osFileSize(file, &openedSize) || openedSize != length) {
+    OsFileStamp opened;
+    if (!osFileStamp(file, &opened) || opened.size != length || opened.mtime != node->mtime) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kFileChanged);
         context->pushesSkipped += 1;
@@ -123,12 +131,33 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         unsent += count;
         remaining -= count;
     }
+    // Read whole, but written to meanwhile: the device gets what was read, with the
+    // listed time, and the file counts as changed (sent again by the next run).
+    OsFileStamp read;
+    entry->changed = !osFileStamp(file, &read) || read.size != opened.size ||
+                     read.mtime != opened.mtime || read.volume != opened.volume ||
+                     read.file != opened.file;
     putRecordHeader(batch + used, "DONE", seconds);
     used += kSyncHeaderBytes;
     entry->complete = true;  // its status may come once this write is out
     if (!sendWithReplies(window, batch, used)) return false;
     statusBytes(&context->status, unsent);
     return readArrivedReplies(window);
+}
+
+// What a pull of `node` may replace: nothing for a new file; for an update the host
+// file as listed, or any file when it goes to an alternative root (never listed).
+void describePlace(const SyncContext* context, const FileNode* node, PullPlace* place) {
+    bool sameRoot = wideLength(context->altRoot) == wideLength(context->hostRoot) &&
+                    std::memcmp(context->altRoot, context->hostRoot,
+                                wideLength(context->hostRoot) * sizeof(char16_t)) == 0;
+    place->replaces = node->status == AndroidFileOnly ? PullReplaces::Nothing
+                      : sameRoot                      ? PullReplaces::Listed
+                                                      : PullReplaces::AnyFile;
+    const FileNode* listed = node->partner;
+    place->size = listed != nullptr ? listed->size : 0;
+    place->mtime = listed != nullptr ? listed->mtime : 0;
+    place->foundSet = false;
 }
 
 // The next record of the oldest pull; at its DONE the file replaces its target. False
@@ -148,6 +177,7 @@ bool readPullReply(CopyWindow* window) {
         if (context->status.current != node) statusFileBegin(&context->status, node, node->size);
         if (!target->created) {
             pullTargetPath(context, node, targetPath);
+            describePlace(context, node, &target->place);
             openPullTarget(target, targetPath);
         }
         // Devices send at most 65536 bytes per record; a longer one is taken in pieces.
@@ -174,8 +204,19 @@ bool readPullReply(CopyWindow* window) {
         return true;
     }
     pullTargetPath(context, node, targetPath);
-    if (!target->created) openPullTarget(target, targetPath);
-    if (!replaceWithPullTarget(target, targetPath, node->mtime)) return false;
+    if (!target->created) {
+        describePlace(context, node, &target->place);
+        openPullTarget(target, targetPath);
+    }
+    PlaceCheck placed = replaceWithPullTarget(target, targetPath, node->mtime);
+    if (placed == PlaceCheck::Failed) return false;
+    if (placed != PlaceCheck::Fits) {
+        // Someone else's file is there now: it stays, and the run goes on.
+        discardPullTarget(target);
+        context->pullsSkipped += 1;
+        retireOldest(window, placed == PlaceCheck::Link ? kLinkTarget : kFileChanged);
+        return true;
+    }
     retireOldest(window);
     return true;
 }
@@ -188,6 +229,17 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     if (!pullTargets(context, node, remotePath, targetPath)) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
+        return true;
+    }
+    // A link is never replaced, and a file that changed since it was listed is not
+    // asked for at all.
+    PullPlace place;
+    describePlace(context, node, &place);
+    PlaceCheck check = checkPullPlace(&place, targetPath);
+    if (check != PlaceCheck::Fits) {
+        if (!drainWindow(window, 0)) return false;
+        reportSkipped(node, check == PlaceCheck::Link ? kLinkTarget : kFileChanged);
+        if (check == PlaceCheck::Changed) context->pullsSkipped += 1;
         return true;
     }
     int status = node->partner ? UpdatedOnHost : CreatedOnHost;

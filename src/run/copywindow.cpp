@@ -53,7 +53,7 @@ bool addToWindow(CopyWindow* window, FileNode* node, int status, uint64_t bytes)
            (window->count > 0 && window->bytes + bytes > kWindowBytes))
         if (!window->readReply(window)) return false;
     uint32_t slot = (window->first + window->count) % kWindowFiles;
-    window->files[slot] = InFlightFile{node, status, osPerfCounter(), bytes, false};
+    window->files[slot] = InFlightFile{node, status, osPerfCounter(), bytes, false, false};
     window->count += 1;
     window->bytes += bytes;
     beginOldestCopyLine(window);

@@ -26,6 +26,7 @@ struct InFlightFile {
     uint64_t start;  // counter at its first request byte
     uint64_t bytes;  // listed size, counted against kWindowBytes
     bool complete;   // push: its DONE went out, so its status may come
+    bool changed;    // push: the host file changed while it was read
 };
 
 struct CopyWindow {

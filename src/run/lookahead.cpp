@@ -66,13 +66,15 @@ bool readAheadReply(void* state) {
             return true;
         }
         readListReply(&context->conn, &context->heap, context->androidRoot, request.directory,
-                      &dir->notes);
+                      &dir->notes, &dir->id);
+        dir->idKnown = true;
         finishDirectory(ahead, dir);
         return true;
     }
     MarkerNode marker;
     initMarkerNode(&marker, request.directory);
-    dir->marker = readStatReplyIntoNode(&context->conn, context->androidRoot, &marker.node);
+    dir->marker = readStatReplyIntoNode(&context->conn, context->androidRoot, &marker.node,
+                                        &dir->markerNotes);
     if (dir->listSentWithStat) {
         dir->state = AheadState::ListOut;
     } else if (dir->marker) {
@@ -106,7 +108,8 @@ void sendAhead(DeviceLookahead* ahead) {
         AheadDir* dir = &ahead->dirs[directory];
         uint32_t length;
         if (list) {
-            length = putListRequest(&context->conn, request, context->androidRoot, directory);
+            length = putListRequest(&context->conn, request, context->androidRoot, directory,
+                                    &dir->notes);
         } else {
             MarkerNode marker;
             initMarkerNode(&marker, directory);
@@ -127,8 +130,8 @@ void sendAhead(DeviceLookahead* ahead) {
         ahead->sent.push_back(AheadRequest{directory, list ? AheadAsk::List : AheadAsk::Marker});
         if (!list && ahead->limit > 1) {
             // The LIST path is shorter than the marker's, so it fits when the STAT did.
-            uint32_t more =
-                putListRequest(&context->conn, request + length, context->androidRoot, directory);
+            uint32_t more = putListRequest(&context->conn, request + length, context->androidRoot,
+                                           directory, &dir->notes);
             if (more != 0) {
                 dir->listSentWithStat = true;
                 ahead->sent.push_back(AheadRequest{directory, AheadAsk::List});
@@ -157,14 +160,16 @@ AheadDir* awaitDevice(DeviceLookahead* ahead, FileNode* directory, bool listing)
     }
 }
 
-void sayNotes(const std::string& notes) {
+// Says the lines kept for the walk's arrival, once.
+void sayNotes(std::string* notes) {
     size_t start = 0;
-    while (start < notes.size()) {
-        size_t end = notes.find('\n', start);
-        std::string line = notes.substr(start, end - start);
+    while (start < notes->size()) {
+        size_t end = notes->find('\n', start);
+        std::string line = notes->substr(start, end - start);
         reportMessage(line.c_str());
         start = end + 1;
     }
+    notes->clear();
 }
 
 }  // namespace
@@ -218,12 +223,19 @@ bool lookaheadKnowsHostClear(const DeviceLookahead* ahead, const FileNode* devic
 }
 
 bool awaitDeviceMarker(DeviceLookahead* ahead, FileNode* device) {
-    return awaitDevice(ahead, device, false)->marker;
+    AheadDir* dir = awaitDevice(ahead, device, false);
+    sayNotes(&dir->markerNotes);
+    return dir->marker;
 }
 
-void takeDeviceListing(DeviceLookahead* ahead, FileNode* device) {
-    sayNotes(awaitDevice(ahead, device, true)->notes);
+bool takeDeviceListing(DeviceLookahead* ahead, FileNode* device, DeviceDirId* id) {
+    AheadDir* dir = awaitDevice(ahead, device, true);
+    sayNotes(&dir->markerNotes);
+    sayNotes(&dir->notes);
+    bool known = dir->idKnown;
+    *id = dir->id;
     ahead->dirs.erase(device);
+    return known;
 }
 
 void abandonDeviceListing(DeviceLookahead* ahead, FileNode* device) {

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "adb/syncqueries.h"
+
 struct SyncContext;
 struct FileNode;
 
@@ -24,7 +26,10 @@ struct AheadDir {
     bool listSentWithStat = false;   // the LIST went out in the STAT's write
     bool discardListing = false;     // the walk left without the listing: drop it on arrival
     bool hostWithoutMarker = false;  // the host side was found without the marker when asked
-    std::string notes;               // lines about skipped entries, said when the walk arrives
+    std::string markerNotes;         // lines about the marker STAT, said when the walk arrives
+    std::string notes;               // lines about the listing and its skipped entries, likewise
+    bool idKnown = false;            // the listing was read: `id` is its directory's identity
+    DeviceDirId id{};
 };
 
 enum class AheadAsk { Root, Marker, List };  // the root's STAT, a marker STAT, a LIST
@@ -71,7 +76,8 @@ bool lookaheadKnowsHostClear(const DeviceLookahead* ahead, const FileNode* devic
 bool awaitDeviceMarker(DeviceLookahead* ahead, FileNode* device);
 // Waits for the device directory's listing (its children are then in the node),
 // says its lines about skipped entries and forgets the directory.
-void takeDeviceListing(DeviceLookahead* ahead, FileNode* device);
+// True, with the directory's identity in `id`, when its listing was read.
+bool takeDeviceListing(DeviceLookahead* ahead, FileNode* device, DeviceDirId* id);
 // The walk leaves a device directory without its listing: a listing still coming is
 // read and dropped.
 void abandonDeviceListing(DeviceLookahead* ahead, FileNode* device);

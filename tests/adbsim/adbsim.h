@@ -70,6 +70,7 @@ enum class Action {
     OkayText,       // SEND: the OKAY status carries a text
     Chunk,          // RECV: DATA records of N bytes
     DentError,      // LIST: one more entry that the device could not stat (v2: its errno)
+    Twice,          // RECV: the whole reply goes out twice, as to two requests
     Count
 };
 
@@ -103,6 +104,7 @@ struct Config {
     unsigned idleTimeout = 0;  // seconds without a request byte before closing; 0 = none
     unsigned delayMs = 0;      // every reply reaches the client this much later
     bool syncV2 = true;        // offer stat_v2 and ls_v2 and serve STA2, LST2, LIS2
+    bool followLinks = false;  // listings show what a link points to, as a bind mount would
 };
 
 // What the faults that fired at one step ask of its handler. Stall, close,
@@ -113,6 +115,8 @@ struct DentRecord {
     uint64_t time;  // Unix seconds; v2 records read it as signed
     std::string name;
     uint32_t error = 0;  // v2: the entry's errno; v1 sends such an entry all zero
+    uint64_t dev = 0;    // v2: device and inode numbers
+    uint64_t ino = 0;
 };
 
 struct StepPlan {
@@ -128,6 +132,7 @@ struct StepPlan {
     std::optional<std::string> doneText;    // RECV
     std::optional<std::string> okayText;    // SEND
     std::optional<uint64_t> chunk;          // RECV
+    bool twice = false;                     // RECV
 };
 
 struct ReplyDelay;
@@ -201,7 +206,9 @@ void serveSync(Session& session);  // returns when the connection is to be close
 struct EntryInfo {
     uint32_t mode;
     uint64_t size;
-    int64_t time;  // Unix seconds
+    int64_t time;      // Unix seconds
+    uint64_t dev = 0;  // device and inode numbers (v2 records)
+    uint64_t ino = 0;
 };
 bool mapDevicePath(const Device& device, const std::string& path, std::string& hostPath);
 // lstat (stat with `follow`); nullopt with errno set when it fails.

@@ -30,7 +30,8 @@ std::optional<EntryInfo> statEntry(const std::string& hostPath, bool follow) {
     struct stat st;
     if ((follow ? stat(hostPath.c_str(), &st) : lstat(hostPath.c_str(), &st)) != 0)
         return std::nullopt;
-    return EntryInfo{uint32_t(st.st_mode), uint64_t(st.st_size), int64_t(st.st_mtime)};
+    return EntryInfo{uint32_t(st.st_mode), uint64_t(st.st_size), int64_t(st.st_mtime),
+                     uint64_t(st.st_dev), uint64_t(st.st_ino)};
 }
 
 // The names of a directory, "." and ".." first, the rest in the chosen order.

@@ -79,6 +79,9 @@ StepPlan beginStep(Session& session, Step step, const std::string& path) {
         case Action::DentError:
             plan.dents.push_back(DentRecord{0, 0, 0, fault.text, uint32_t(fault.count)});
             break;
+        case Action::Twice:
+            plan.twice = true;
+            break;
         case Action::Count:
             break;
         }

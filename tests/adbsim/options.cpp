@@ -63,7 +63,7 @@ const ActionRow kActions[] = {
     {"id", "i",
      bit(Step::Transport) | bit(Step::Features) | bit(Step::Sync) | bit(Step::Stat) |
          bit(Step::List) | bit(Step::Send) | bit(Step::Done) | bit(Step::Recv)},  // Action::Id
-    {"raw", "t", kEveryStep & ~(bit(Step::Connect) | bit(Step::Quit))},           // Action::Raw
+    {"raw", "t", kEveryStep & ~bit(Step::Connect)},                               // Action::Raw
     {"reply", "mzh", bit(Step::Stat)},                                            // Action::Reply
     {"dent", "mzht", bit(Step::List)},                                            // Action::Dent
     {"trickle", "n", kEveryStep | bit(Step::Any)},                                // Action::Trickle
@@ -75,6 +75,7 @@ const ActionRow kActions[] = {
     {"okay-text", "t", bit(Step::Send) | bit(Step::Done)},  // Action::OkayText
     {"chunk", "n", bit(Step::Recv)},                        // Action::Chunk
     {"dent-error", "nt", bit(Step::List)},                  // Action::DentError
+    {"twice", "", bit(Step::Recv)},                         // Action::Twice
 };
 static_assert(sizeof kActions / sizeof kActions[0] == std::size_t(Action::Count));
 
@@ -340,6 +341,8 @@ const char kHelp[] =
     "  --delay-ms N          every reply reaches the client N ms after it was written\n"
     "  --no-v2               devices offer neither stat_v2 nor ls_v2 and refuse STA2,\n"
     "                        LST2 and LIS2 as unknown, like an older device\n"
+    "  --follow-links        listings show what links point to (a link to an\n"
+    "                        ancestor lists itself, like a bind mount)\n"
     "Device-daemon mode, for a real ADB server (adb connect 127.0.0.1:PORT):\n"
     "  adbsim --daemon PORT --device DIR [--serial S] [--features LIST] [--max-payload N]\n"
     "         [--delay-ms N] [--vanish] [--rule RULE]... [--log FILE] [--ready FILE] ...\n"
@@ -380,6 +383,8 @@ Config parseCommandLine(int argc, char** argv) {
                 config.once = true;
             } else if (option == "--no-v2") {
                 config.syncV2 = false;
+            } else if (option == "--follow-links") {
+                config.followLinks = true;
             } else if (option == "--port") {
                 config.port = unsigned(parseNumber(takeValue(), 65535));
             } else if (option == "--device") {

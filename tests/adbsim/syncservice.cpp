@@ -54,9 +54,10 @@ std::string le64(uint64_t value) {
 
 // The v2 fields after the id: error, dev, ino, mode, nlink, uid, gid, size, atime,
 // mtime, ctime; all zero but the error when the entry could not be read.
-std::string v2Fields(uint32_t error, uint32_t mode, uint64_t size, uint64_t time) {
+std::string v2Fields(uint32_t error, uint32_t mode, uint64_t size, uint64_t time, uint64_t dev = 0,
+                     uint64_t ino = 0) {
     if (error != 0) return le32(error) + std::string(64, '\0');
-    return le32(0) + le64(0) + le64(0) + le32(mode) + le32(1) + le32(0) + le32(0) + le64(size) +
+    return le32(0) + le64(dev) + le64(ino) + le32(mode) + le32(1) + le32(0) + le32(0) + le64(size) +
            le64(time) + le64(time) + le64(time);
 }
 
@@ -80,7 +81,9 @@ void serveStat(Session& session, const std::string& id, const std::string& path)
     } else {
         error = uint32_t(errno);
     }
-    if (v2) sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time)));
+    if (v2)
+        sendRecord(session, id + v2Fields(error, info.mode, info.size, uint64_t(info.time),
+                                          info.dev, info.ino));
     // The v1 record has 32 bits for each: larger sizes and times keep their low bits.
     else
         sendRecord(session, "STAT" + le32(info.mode) + le32(uint32_t(info.size)) +
@@ -92,8 +95,8 @@ void serveStat(Session& session, const std::string& id, const std::string& path)
 std::string dentRecord(bool v2, bool done, const DentRecord& dent) {
     std::string name = le32(uint32_t(dent.name.size())) + dent.name;
     if (v2)
-        return (done ? "DONE" : "DNT2") + v2Fields(dent.error, dent.mode, dent.size, dent.time) +
-               name;
+        return (done ? "DONE" : "DNT2") +
+               v2Fields(dent.error, dent.mode, dent.size, dent.time, dent.dev, dent.ino) + name;
     if (dent.error != 0)
         return "DENT" + std::string(12, '\0') + name;  // a v1 device's entry it cannot stat
     return (done ? "DONE" : "DENT") + le32(dent.mode) + le32(uint32_t(dent.size)) +
@@ -114,10 +117,11 @@ void serveList(Session& session, const std::string& id, const std::string& path)
     std::string hostPath;
     if (mapDevicePath(*session.device, path, hostPath)) {
         for (const std::string& name : listNames(hostPath, session.config->listOrder)) {
-            auto info = statEntry(hostPath + "/" + name);
+            auto info = statEntry(hostPath + "/" + name, session.config->followLinks);
             if (!info) continue;  // gone since the directory was read
             reply += dentRecord(v2, false,
-                                DentRecord{info->mode, info->size, uint64_t(info->time), name});
+                                DentRecord{info->mode, info->size, uint64_t(info->time), name, 0,
+                                           info->dev, info->ino});
         }
     }
     for (const DentRecord& dent : plan.dents) reply += dentRecord(v2, false, dent);
@@ -248,11 +252,12 @@ void serveSend(Session& session, const std::string& payload) {
     }
 }
 
-void serveRecv(Session& session, const std::string& path) {
+// True when the reply is to go out once more (the `twice` fault, not on `again`).
+bool serveRecv(Session& session, const std::string& path, bool again = false) {
     StepPlan plan = beginStep(session, Step::Recv, path);
     if (plan.raw) {
         sendBytes(session, plan.raw->data(), plan.raw->size());
-        return;
+        return false;
     }
     if (plan.fail && !plan.failAfter) {
         sendSyncFail(session, *plan.fail);
@@ -316,6 +321,7 @@ void serveRecv(Session& session, const std::string& path) {
     if (plan.dataAfterDone)
         sendRecord(session, "DATA" + le32(uint32_t(*plan.dataAfterDone)) +
                                 std::string(std::size_t(*plan.dataAfterDone), 'x'));
+    return plan.twice && !again;
 }
 
 }  // namespace
@@ -348,10 +354,11 @@ void serveSync(Session& session) {
             serveList(session, id, payload);
         else if (id == "SEND")
             serveSend(session, payload);
-        else if (id == "RECV")
-            serveRecv(session, payload);
-        else {
-            beginStep(session, Step::Quit, "");
+        else if (id == "RECV") {
+            if (serveRecv(session, payload)) serveRecv(session, payload, true);
+        } else {
+            StepPlan plan = beginStep(session, Step::Quit, "");
+            if (plan.raw) sendBytes(session, plan.raw->data(), plan.raw->size());
             return;
         }
     }

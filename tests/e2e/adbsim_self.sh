@@ -170,7 +170,8 @@ same_log CONNECT host:transport-any sync: "STAT /sdcard/a.txt" "STAT /sdcard/sub
 
 # The v2 fields of a host path (stat with -L): error 0, dev, ino, mode, nlink 1, uid,
 # gid, 64-bit size, and the time as atime, mtime and ctime.
-v2fields() { local m z y; read -r m z y < <(stat ${2:-} -c '%f %s %Y' "$1"); u32 0; zeros 16; u32 $((16#$m))
+v2fields() { local m z y d i; read -r m z y d i < <(stat ${2:-} -c '%f %s %Y %d %i' "$1"); u32 0
+    for n in $d $i; do u32 $((n & 0xffffffff)); u32 $((n >> 32)); done; u32 $((16#$m))
     u32 1; zeros 8; u32 "$z"; u32 0; for _ in 1 2 3; do u32 "$y"; u32 0; done; }
 exp() { start; t STA2; v2fields "$D/sdcard/link" -L; t LST2; v2fields "$D/sdcard/link"; t LST2; u32 2; zeros 64; }
 { open_sync; rq STA2 /sdcard/link; rq LST2 /sdcard/link; rq LST2 /sdcard/nothing; rq QUIT ""; } |

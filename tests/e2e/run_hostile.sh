@@ -5,7 +5,7 @@
 # names, interruption, a directory where a file goes, a long FAIL text. After each
 # run: nothing beside the host root, no temporary file left, the later file copied.
 source "$(dirname "$0")/lib/common.bash"
-e2e_setup "$@"
+e2e_setup "$@" -m   # a mount namespace of its own for a FAT image
 
 T=1600000000
 H=$WORK/root/host
@@ -229,5 +229,137 @@ run_tool -h host:"$H" sdcard
 after_run 2
 long=$(printf 'a%.0s' $(seq 1 1023))
 grep -q "Error \"$long\" from ADB" "$WORK/err" || fail "message cut: $(tail -c 80 "$WORK/err")"
+
+scenario "14: a name listed twice is taken once, its first record; the newer host files stay"
+fixture
+mk_file "$H/notes.txt" "newer" $((T + 60)); mk_file "$S/notes.txt" "same" $((T + 60))
+mk_file "$H/a/f.txt" "newer" $((T + 60)); mk_file "$S/a/f.txt" "older" $T
+sim_start "$D" --fault 'list=/sdcard dent 0100644 5 1599990000 notes.txt' \
+    --fault 'list=/sdcard dent 0100644 5 1599990000 a'
+run_tool -s -hcus host:"$H" sdcard
+after_run 0
+[ "$(grep -c 'listed more than once' "$WORK/err")" = 2 ] || fail "two lines: $(cat "$WORK/err")"
+assert_file "$H/notes.txt" "newer" $((T + 60)); assert_file "$H/a/f.txt" "newer" $((T + 60))
+went_on
+
+scenario "15: names Windows would change or open as a device are skipped there, taken on POSIX"
+fixture
+mk_file "$H/notes.txt" "newer" $((T + 60))
+for n in "notes.txt." "notes.txt " aux.c NUL Com1.txt.gz auxiliary com10 con_x.txt lpt
+do mk_file "$S/$n" "$n" $T; done
+sim_start "$D"
+run_tool -hcu host:"$H" sdcard
+after_run 0
+assert_file "$H/notes.txt" "newer" $((T + 60)); went_on
+for n in auxiliary com10 con_x.txt lpt; do assert_file "$H/$n" "$n" $T; done
+if [ "$PLATFORM" = windows ]; then
+    [ "$(grep -c 'not a valid file name' "$WORK/err")" = 5 ] || fail "five lines: $(cat "$WORK/err")"
+else
+    assert_file "$H/aux.c" "aux.c" $T; assert_file "$H/notes.txt." "notes.txt." $T
+fi
+
+scenario "16: a device that answers more than it was asked never ends with exit 0"
+for fault in 'recv#1 twice' 'quit raw DONE\x00\x00\x00\x00'; do
+    fixture
+    for i in 1 2 3 4 5 6 7 8; do mk_file "$S/f$i.txt" "file $i" $T; done
+    sim_start "$D" --fault "$fault"
+    run_tool -h host:"$H" sdcard
+    after_run 2
+    grep -q 'Unknown response from ADB' "$WORK/err" || fail "$fault: $(cat "$WORK/err")"
+done
+
+# run_tool in the background ($PID); a request log line matching $1; the end of the run.
+run_in_background() { (run_tool "$@"; exit "$RC") & PID=$!; }
+await_log() { for _ in $(seq 1 300); do grep -q "$1" "$WORK/sim.log" && return; sleep 0.05; done; }
+await_run() {
+    for _ in $(seq 1 400); do kill -0 "$PID" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$PID" 2>/dev/null && { fail "the run never ended"; kill -9 "$PID"; }
+    wait "$PID"; RC=$?
+}
+
+scenario "17: a file made or edited on the host while it is pulled stays; the run goes on, exit 10"
+fixture
+mk_file "$H/upd.txt" "old" $T; mk_file "$S/upd.txt" "device" $((T + 60)); mk_file "$S/w.txt" "d" $T
+sim_start "$D" --fault 'recv=/sdcard/upd.txt stall 1'   # the requests after it wait too
+run_in_background -h host:"$H" sdcard
+await_log '^RECV /sdcard/upd.txt'
+mk_file "$H/upd.txt" "edited" $((T + 30)); mk_file "$H/w.txt" "made" $((T + 30))
+await_run
+after_run 10
+[ "$(grep -c ' - File changed while copied, not copied' "$WORK/out")" = 2 ] || fail "$(cat "$WORK/out")"
+assert_file "$H/upd.txt" "edited" $((T + 30)); assert_file "$H/w.txt" "made" $((T + 30)); went_on
+
+scenario "18: a host file and a device file whose names differ only in case are both left alone"
+for fs in plain fat; do   # fat: a host file system that folds case, where the machine has one
+    fixture
+    if [ $fs = fat ] && ! { [ "$PLATFORM" != windows ] && command -v mkfs.vfat >/dev/null &&
+        truncate -s 8M "$WORK/fat.img" && mkfs.vfat -q "$WORK/fat.img" &&
+        mount -o loop "$WORK/fat.img" "$H" 2>/dev/null; }; then
+        echo "skipped on FAT: no mkfs.vfat or loop device here (Wine folds case in the plain run)"
+        continue
+    fi
+    mk_file "$H/notes.txt" "newer" $((T + 60)); mk_file "$S/Notes.txt" "older" $T
+    sim_start "$D"
+    run_tool -s -hcus -acus host:"$H" sdcard
+    after_run 0
+    [ "$(grep -c 'equal to a name on the other side but for case' "$WORK/err")" = 2 ] ||
+        fail "$fs: two lines: $(cat "$WORK/err")"
+    assert_file "$H/notes.txt" "newer" $((T + 60)); assert_file "$S/Notes.txt" "older" $T
+    [ -e "$S/notes.txt" ] && fail "pushed beside its case twin"; went_on
+    [ $fs = fat ] && umount "$H"
+done
+
+scenario "19: a host link is neither replaced nor written through"
+if posix_only; then
+    fixture
+    mk_file "$WORK/root/elsewhere/target.txt" "outside" $T; ln -s ../elsewhere/target.txt "$H/link.txt"
+    mk_file "$S/link.txt" "device" $((T + 60))
+    sim_start "$D"
+    run_tool -hcu host:"$H" sdcard
+    after_run 0
+    grep -q '^Symbolic link, not replaced: link.txt' "$WORK/out" || fail "no line: $(cat "$WORK/out")"
+    [ -L "$H/link.txt" ] || fail "the link was replaced"
+    assert_file "$WORK/root/elsewhere/target.txt" "outside" $T; went_on
+fi
+
+scenario "20: a host file written to while pushed, or made a FIFO before, is not taken as sent: exit 9"
+if posix_only; then
+    fixture
+    head -c 16777216 /dev/zero >"$H/big.bin"; mk_file "$H/fifo.txt" "f" $T; mk_file "$H/z.txt" "z" $T
+    sim_start "$D" --fault 'list=/sdcard stall 1' --fault 'data#1=/sdcard/big.bin stall 1'
+    run_in_background -a host:"$H" sdcard
+    await_log '^LIS2 /sdcard\|^LIST /sdcard'; sleep 0.3
+    rm "$H/fifo.txt"; mkfifo "$H/fifo.txt"
+    await_log '^DATA'; head -c 1048576 /dev/urandom | dd of="$H/big.bin" conv=notrunc status=none
+    await_run
+    after_run 9
+    grep -q 'big.bin - File changed while copied, not copied' "$WORK/out" || fail "$(cat "$WORK/out")"
+    grep -q '^File changed while copied, not copied: fifo.txt' "$WORK/out" || fail "no FIFO line"
+    assert_file "$S/z.txt" "z" $T
+fi
+
+scenario "21: Windows: a target whose temporary name would pass 259 characters is skipped"
+if [ "$PLATFORM" = windows ]; then
+    fixture
+    root=$(host_arg "$H")
+    dir=$(printf 'd%.0s' $(seq 1 $((250 - ${#root} - 7))))   # a target of 250 characters
+    mk_file "$S/$dir/n.txt" "x" $T; mkdir -p "$H/$dir"
+    sim_start "$D"
+    run_tool -s -hcu host:"$H" sdcard
+    after_run 0
+    grep -q "^Path too long, not copied: $dir.n.txt" "$WORK/out" || fail "no line: $(cat "$WORK/out")"
+    assert_absent "$H/$dir/n.txt"; went_on
+fi
+
+scenario "22: a device directory that lists itself is not entered (v2: its inode, v1: its listing)"
+for v in "" --no-v2; do
+    fixture
+    mk_file "$S/d/f.txt" "f" $T; ln -s . "$S/d/self"; ln -s . "$S/d/again"
+    sim_start "$D" --follow-links $v
+    run_tool -s -hcus host:"$H" sdcard
+    after_run 0
+    [ "$(grep -c 'the same directory as one that contains it' "$WORK/err")" = 2 ] || fail "$v: loops"
+    assert_file "$H/d/f.txt" "f" $T; assert_absent "$H/d/self"; went_on
+done
 
 e2e_finish

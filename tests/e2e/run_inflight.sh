@@ -205,4 +205,22 @@ H!               $W  conf
 <-            1  $W  donly/1/y.txt - T
 EOF
 
+# The replies of b and c arrive before a/w's; their lines wait for the walk.
+scenario "device lines come out where the walk reaches their directories"
+rm -rf "$H" "$D"
+for d in a/w b c; do mkdir -p "$H/$d" "$S/$d"; done
+sim_start "$D" --delay-ms 5 --fault 'list=/sdcard/a/w dent-error 13 w.txt' \
+    --fault 'stat=/sdcard/b/.notandrix raw LST2\x0d\x00\x00\x00\x00\{64}' \
+    --fault 'list=/sdcard/c dent-error 13 c.txt'
+run_tool -l -s host:"$H" sdcard
+expect_rc 0
+want=""
+for line in 'Skipped device entry "w.txt" in "/sdcard/a/w": Permission denied (error 13)' \
+    'Could not query device path "/sdcard/b/.notandrix": Permission denied (error 13)' \
+    'Skipped device entry "c.txt" in "/sdcard/c": Permission denied (error 13)'; do
+    [ "$PLATFORM" = windows ] && want+=$LE
+    want+=$line$LE
+done
+expect_err_raw "$want"
+
 e2e_finish

@@ -192,7 +192,8 @@ TEST(AdbSync, NothingIsSentForANullDirectoryOrAPathThatDoesNotFit) {
         EXPECT_EQ(raisedCode([&] {
                       OfflineWalk walk(context, window);
                       EXPECT_FALSE(awaitDeviceMarker(&walk.ahead, &node));
-                      takeDeviceListing(&walk.ahead, &node);
+                      DeviceDirId id{};
+                      takeDeviceListing(&walk.ahead, &node, &id);
                   }),
                   0u);
         std::string message = testing::internal::GetCapturedStderr();
@@ -437,8 +438,10 @@ TEST_F(AdbNet, LookaheadAsksForTheMarkerAndTheListing) {
             EXPECT_EQ(awaitDeviceMarker(&ahead, directory), marked);
             if (marked)
                 abandonDeviceListing(&ahead, directory);
-            else
-                takeDeviceListing(&ahead, directory);
+            else {
+                DeviceDirId id{};
+                takeDeviceListing(&ahead, directory, &id);
+            }
             endLookahead(&ahead);
             syncQuit(conn);
             adbRelease(conn);

@@ -272,13 +272,16 @@ TEST_F(HostFsTest, MissingDriveFailsAtTheRootAndEveryLevelAbove) {
 
 TEST_F(HostFsTest, PullTargetMakesParentsAndReplacesTheTarget) {
     std::u16string target = path(sep(u"new/deeper/file.bin"));
+    // A new file first (it may replace nothing), then an update of any file there.
     for (const std::string content : {"longer content", "short"}) {
         PullTarget pull;
+        pull.place.replaces = content == "short" ? PullReplaces::AnyFile : PullReplaces::Nothing;
         openPullTarget(&pull, target.c_str());
         ASSERT_NE(pull.file, kNoFile);
         EXPECT_TRUE(writePullTarget(&pull, reinterpret_cast<const unsigned char*>(content.data()),
                                     static_cast<uint32_t>(content.size())));
-        EXPECT_TRUE(replaceWithPullTarget(&pull, target.c_str(), kUnixEpochFileTime));
+        EXPECT_EQ(replaceWithPullTarget(&pull, target.c_str(), kUnixEpochFileTime),
+                  PlaceCheck::Fits);
     }
     std::ifstream in{fs::path(target), std::ios::binary};
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

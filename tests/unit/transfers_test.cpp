@@ -12,6 +12,7 @@
 #include "adb/connection.h"
 #include "adb/syncqueries.h"
 #include "adb_peer.h"
+#include "hostfs/hostfs.h"
 #include "raised_code.h"
 #include "run/context.h"
 #include "run/copypasses.h"
@@ -82,6 +83,13 @@ protected:
         n->status = status;
         return n;
     }
+    // A device file newer than the host file f.txt, paired with it as listed.
+    FileNode* newerOnDevice() {
+        FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+        device->partner = node(&context->hostTop, u"f.txt", 0, AndroidFileNewer);
+        statHostNode(context->hostRoot, device->partner);
+        return device;
+    }
     // The copy pass over `n`'s side, with `n` as the only child of its top node.
     bool pass(FileNode* n) {
         n->parent->firstChild = n;
@@ -110,7 +118,7 @@ void sendHello(PeerLink* link) {
 
 TEST_P(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     osFailCall(OS_WRITE, 2);  // the second record cannot be written
     EXPECT_FALSE(pass(device));
@@ -120,7 +128,7 @@ TEST_P(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
 
 TEST_P(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     osFailCall(OS_RENAME, 1);
     EXPECT_EQ(raisedCode([&] { pass(device); }), uint32_t(ERR_FILE_CREATE));
@@ -128,9 +136,23 @@ TEST_P(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     expectOldFileOnly();
 }
 
+// A late write error reported by the close, a failed permission copy: the old file stays.
+TEST_P(TransferNet, PullWhoseLastStepsFailKeepsTheOldFile) {
+    for (OsCall call : {OS_CLOSE, OS_COPY_PERMISSIONS}) {
+        std::ofstream(root / "f.txt") << "old contents";
+        FileNode* device = newerOnDevice();
+        serve(sendHello);
+        osFailCall(call, 1);
+        EXPECT_FALSE(pass(device)) << call;
+        expectOldFileOnly();
+        adbRelease(conn);
+        peerFinish(&peer);
+    }
+}
+
 TEST_P(TransferNet, PullReplacesTheFileOnlyAfterDone) {
     std::ofstream(root / "f.txt") << "old contents";
-    FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
+    FileNode* device = newerOnDevice();
     serve(sendHello);
     EXPECT_TRUE(pass(device));
     EXPECT_EQ(readAll(root / "f.txt"), "hello");
@@ -139,12 +161,13 @@ TEST_P(TransferNet, PullReplacesTheFileOnlyAfterDone) {
                        std::chrono::file_clock::to_sys(written).time_since_epoch())
                        .count();
     EXPECT_EQ(seconds, 1600000000);
-    EXPECT_EQ(context->statusCounts[CreatedOnHost], 1u);
+    EXPECT_EQ(context->statusCounts[UpdatedOnHost], 1u);
 }
 
 TEST_P(TransferNet, PushWhoseHostReadFailsSendsNoData) {
     std::ofstream(root / "f.txt") << "some data";
     FileNode* host = node(&context->hostTop, u"f.txt", 9, HostFileOnly);
+    statHostNode(context->hostRoot, host);  // listed as it is
     std::string received;
     serve([&](PeerLink* link) {
         received = peerRead(link, 1024);  // whatever comes before the client closes
