@@ -10,6 +10,7 @@ struct FailHook {
 };
 
 FailHook failHooks[OS_CALL_COUNT];
+bool lastHooked = false;  // the last call asked about was failed by its hook
 
 }  // namespace
 
@@ -18,6 +19,7 @@ void osFailCall(OsCall call, int nth) {
 }
 
 bool osShouldFail(OsCall call) {
+    lastHooked = false;
     FailHook& hook = failHooks[call];
     if (hook.failAt == 0) {
         return false;
@@ -27,5 +29,10 @@ bool osShouldFail(OsCall call) {
     }
     // Only the one chosen call fails; later calls succeed again.
     hook = FailHook{0, 0};
+    lastHooked = true;
     return true;
+}
+
+bool osLastCallHooked() {
+    return lastHooked;
 }

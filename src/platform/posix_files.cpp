@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -352,4 +353,14 @@ void osSetInterruptCleanup(const char16_t* path, OsFile) {
     }
     cleanupSet = path != nullptr && toNative(path, cleanupPath, sizeof cleanupPath);
     sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void osLastFileError(char* out, size_t size) {
+    if (size == 0) return;
+    int error = osLastCallHooked() ? EIO : errno;
+    std::snprintf(out, size, "%s", std::strerror(error));
+}
+
+bool osLastFileErrorIsFull() {
+    return !osLastCallHooked() && (errno == ENOSPC || errno == EDQUOT);
 }

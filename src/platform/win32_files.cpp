@@ -4,6 +4,7 @@
 // Sections: full path and lookup; directory read; files.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -266,4 +267,27 @@ bool osRenameFile(const char16_t* from, const char16_t* to) {
 
 bool osDeleteFile(const char16_t* path) {
     return DeleteFileW(wide(path)) != 0;
+}
+
+void osLastFileError(char* out, size_t size) {
+    if (size == 0) return;
+    DWORD error = osLastCallHooked() ? ERROR_IO_DEVICE : GetLastError();
+    wchar_t text[256];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, 256, nullptr);
+    // The system's sentence ends with a full stop and a line end; the message is a reason.
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+        --length;
+    text[length] = 0;
+    if (length == 0) {
+        std::snprintf(out, size, "system error %lu", static_cast<unsigned long>(error));
+        return;
+    }
+    osWideToNarrow(reinterpret_cast<const char16_t*>(text), out, size);
+}
+
+bool osLastFileErrorIsFull() {
+    DWORD error = GetLastError();
+    return !osLastCallHooked() && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL);
 }

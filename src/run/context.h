@@ -43,6 +43,7 @@ struct SyncContext {
     uint32_t oneHourSame;   // times 3600 s apart count as equal
     uint32_t copyFlags;
     uint32_t recurse;
+    uint32_t keepGoing;  // -k: a file that cannot be copied does not end the run
     uint32_t listMask;
     uint32_t printedAny;     // a line of the current block was written
     uint32_t needBlankLine;  // the next line starts with an empty line

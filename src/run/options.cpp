@@ -69,8 +69,9 @@ const char* const kUsageLines[] = {
     "",
     "/h and /a use s (create subdirs), c (create files), u (update files), default=cu.",
     "Pattern lists are *? format, semicolon delimited.",
+    "/k  keep going past files that cannot be copied, list them at the end",
 };
-static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 18, "usage text has 18 lines");
+static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 19, "usage text has 19 lines");
 
 struct ArgsRelease {
     void operator()(ParsedArgs* args) const { releaseArgs(args); }
@@ -181,8 +182,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     heapInit(&context->heap, kRunHeapSize);
 
     ParsedArgs* checked =
-        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILOQSV012", usageText());
-    checked = rejectValues(checked, "EQSV012");
+        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHIKLOQSV012", usageText());
+    checked = rejectValues(checked, "EKQSV012");
     checked = requireValues(checked, "DIO");
     checked = checkGroup(checked, "AHL", 2);
     checked = checkGroup(checked, "DE", 0);
@@ -198,6 +199,7 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
         return 1;
     }
     context->recurse = given(args.get(), 'S');
+    context->keepGoing = given(args.get(), 'K');
 
     if (!parseOptions(args.get(), 'H', hostOptions, &context->copyFlags) ||
         !parseOptions(args.get(), 'A', androidOptions, &context->copyFlags)) {

@@ -40,7 +40,8 @@ expect_usage() {
     "${s}2  use 2 second resolution (vfat)" \
     "" \
     "${s}h and ${s}a use s (create subdirs), c (create files), u (update files), default=cu." \
-    "Pattern lists are *? format, semicolon delimited."; do
+    "Pattern lists are *? format, semicolon delimited." \
+    "${s}k  keep going past files that cannot be copied, list them at the end"; do
     printf '%s%s' "$line" "$eol" >> expected.txt
   done
 }
