@@ -28,6 +28,7 @@ constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
 struct DeviceAhead;  // the comparison's device requests in flight (compare.cpp)
+struct NotCopied;    // a file the run did not copy (notcopied.h)
 
 struct SyncContext {
     PrivateHeap heap;
@@ -55,4 +56,5 @@ struct SyncContext {
     uint32_t pullsSkipped;
     uint32_t requestWindow;  // files or directories in flight; 0 = the default
     DeviceAhead* ahead;      // set while the comparison walks
+    NotCopied* notCopied;    // -k: the files not copied, the last one first
 };
