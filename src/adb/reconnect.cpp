@@ -50,12 +50,10 @@ ReopenResult adbReopen(AdbConnection* conn, bool queryFeatureList) {
     return ReopenResult::NoDevice;
 }
 
-ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs, void (*waiting)(void* state),
-                             void* state) {
+ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs) {
     uint64_t deadline = counterAfter(waitMs);
     ReopenResult result = adbReopen(conn, true);
     if (result == ReopenResult::Ready) return result;
-    waiting(state);
     while (counterAfter(kReopenPauseMs) < deadline) {
         osSleep(kReopenPauseMs);
         result = adbReopen(conn, true);

@@ -31,8 +31,6 @@ CopyFault copyFaultOf(uint32_t code);
 // device offered at the start stay those of the run.
 ReopenResult adbReopen(AdbConnection* conn, bool queryFeatures);
 
-// Attempts until one succeeds or `waitMs` have passed, a pause between attempts;
-// `waiting(state)` is called once, when the first attempt failed. Returns the last
-// attempt's result.
-ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs, void (*waiting)(void* state),
-                             void* state);
+// Attempts until one succeeds or `waitMs` have passed, a pause between attempts.
+// Returns the last attempt's result.
+ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs);

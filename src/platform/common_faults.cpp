@@ -10,7 +10,6 @@ struct FailHook {
 };
 
 FailHook failHooks[OS_CALL_COUNT];
-bool lastHooked = false;  // the last call asked about was failed by its hook
 
 }  // namespace
 
@@ -19,7 +18,6 @@ void osFailCall(OsCall call, int nth) {
 }
 
 bool osShouldFail(OsCall call) {
-    lastHooked = false;
     FailHook& hook = failHooks[call];
     if (hook.failAt == 0) {
         return false;
@@ -29,10 +27,5 @@ bool osShouldFail(OsCall call) {
     }
     // Only the one chosen call fails; later calls succeed again.
     hook = FailHook{0, 0};
-    lastHooked = true;
     return true;
-}
-
-bool osLastCallHooked() {
-    return lastHooked;
 }

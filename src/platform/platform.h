@@ -192,11 +192,12 @@ void osSetInterruptCleanup(const char16_t* path, OsFile file);
 // Renames, replacing an existing target.
 bool osRenameFile(const char16_t* from, const char16_t* to);
 bool osDeleteFile(const char16_t* path);
-// Why the last host file call failed, as the system words it (strerror on POSIX,
-// FormatMessage on Windows, without a line end), at most `size` bytes with the
-// terminator; a call failed by a failure hook reads as an I/O error.
+// Why the last failed host file call (create, open, read, write, close, rename,
+// mkdir; not a query) failed, as the system words it (strerror on POSIX, FormatMessage
+// on Windows, without a line end), at most `size` bytes with the terminator; a call
+// failed by a failure hook reads as an I/O error.
 void osLastFileError(char* out, size_t size);
-// True when the last host file call failed because the disk or the user's quota is
+// True when that call failed because the disk or the user's quota is
 // full (ENOSPC, EDQUOT; ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL).
 bool osLastFileErrorIsFull();
 
@@ -283,5 +284,3 @@ enum OsCall {
 void osFailCall(OsCall call, int nth);
 // Used by the back ends: counts a call and says whether it must fail.
 bool osShouldFail(OsCall call);
-// True when the last call counted by osShouldFail was the one made to fail.
-bool osLastCallHooked();

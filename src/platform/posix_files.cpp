@@ -205,10 +205,31 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 // Files
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The error of the last failed file call (queries do not count), for the reason a
+// run gives; a call failed by its hook reads as an I/O error.
+int lastFileError = 0;
+
+template <typename T>
+T noteFailure(T result, bool failed) {
+    if (failed) lastFileError = errno;
+    return result;
+}
+
+template <typename T>
+T hookFailure(T result) {
+    lastFileError = EIO;
+    return result;
+}
+
+}  // namespace
+
 bool osCreateDirectory(const char16_t* path) {
-    if (osShouldFail(OS_MKDIR)) return false;
+    if (osShouldFail(OS_MKDIR)) return hookFailure(false);
     char native[kNativePathBytes];
-    return toNative(path, native, sizeof native) && mkdir(native, 0777) == 0;
+    bool made = toNative(path, native, sizeof native) && mkdir(native, 0777) == 0;
+    return noteFailure(made, !made);
 }
 
 namespace {
@@ -220,42 +241,43 @@ OsFile openNative(const char16_t* path, int flags) {
     do {
         fd = open(native, flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kNoFile : fd;
+    return noteFailure(fd < 0 ? kNoFile : OsFile{fd}, fd < 0);
 }
 
 }  // namespace
 
 OsFile osOpenRead(const char16_t* path) {
-    if (osShouldFail(OS_OPEN_READ)) return kNoFile;
+    if (osShouldFail(OS_OPEN_READ)) return hookFailure(kNoFile);
     return openNative(path, O_RDONLY);
 }
 
 OsFile osCreateWrite(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openNative(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 OsFile osCreateNew(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openNative(path, O_WRONLY | O_CREAT | O_EXCL);
 }
 
 int64_t osReadFile(OsFile file, void* buffer, size_t count) {
-    if (osShouldFail(OS_READ)) return -1;
+    if (osShouldFail(OS_READ)) return hookFailure(int64_t{-1});
     ssize_t n;
     do {
         n = read(static_cast<int>(file), buffer, count);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return noteFailure(int64_t{n}, n < 0);
 }
 
 bool osWriteFile(OsFile file, const void* buffer, size_t count) {
-    if (osShouldFail(OS_WRITE)) return false;
+    if (osShouldFail(OS_WRITE)) return hookFailure(false);
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
         ssize_t n = write(static_cast<int>(file), p, count);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n == 0) errno = ENOSPC;  // nothing written and no error: no room
+        if (n <= 0) return noteFailure(false, true);
         p += n;
         count -= static_cast<size_t>(n);
     }
@@ -282,7 +304,8 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
 bool osCloseFile(OsFile file) {
     if (file == kNoFile) return true;
     // EINTR leaves the descriptor closed on Linux; only a reported error counts.
-    return close(static_cast<int>(file)) == 0 || errno == EINTR;
+    bool closed = close(static_cast<int>(file)) == 0 || errno == EINTR;
+    return noteFailure(closed, !closed);
 }
 
 bool osCopyPermissions(const char16_t* from, const char16_t* to) {
@@ -300,11 +323,12 @@ bool osFileSize(OsFile file, uint64_t* size) {
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {
-    if (osShouldFail(OS_RENAME)) return false;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
     char nativeFrom[kNativePathBytes];
     char nativeTo[kNativePathBytes];
-    return toNative(from, nativeFrom, sizeof nativeFrom) &&
-           toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
+    bool renamed = toNative(from, nativeFrom, sizeof nativeFrom) &&
+                   toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
+    return noteFailure(renamed, !renamed);
 }
 
 bool osDeleteFile(const char16_t* path) {
@@ -356,11 +380,9 @@ void osSetInterruptCleanup(const char16_t* path, OsFile) {
 }
 
 void osLastFileError(char* out, size_t size) {
-    if (size == 0) return;
-    int error = osLastCallHooked() ? EIO : errno;
-    std::snprintf(out, size, "%s", std::strerror(error));
+    if (size > 0) std::snprintf(out, size, "%s", std::strerror(lastFileError));
 }
 
 bool osLastFileErrorIsFull() {
-    return !osLastCallHooked() && (errno == ENOSPC || errno == EDQUOT);
+    return lastFileError == ENOSPC || lastFileError == EDQUOT;
 }

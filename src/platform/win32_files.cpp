@@ -136,9 +136,30 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 // Files
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The error of the last failed file call (queries do not count), for the reason a
+// run gives; a call failed by its hook reads as an I/O error.
+DWORD lastFileError = 0;
+
+template <typename T>
+T noteFailure(T result, bool failed) {
+    if (failed) lastFileError = GetLastError();
+    return result;
+}
+
+template <typename T>
+T hookFailure(T result) {
+    lastFileError = ERROR_IO_DEVICE;
+    return result;
+}
+
+}  // namespace
+
 bool osCreateDirectory(const char16_t* path) {
-    if (osShouldFail(OS_MKDIR)) return false;
-    return CreateDirectoryW(wide(path), nullptr) != 0;
+    if (osShouldFail(OS_MKDIR)) return hookFailure(false);
+    bool made = CreateDirectoryW(wide(path), nullptr) != 0;
+    return noteFailure(made, !made);
 }
 
 namespace {
@@ -146,7 +167,8 @@ namespace {
 OsFile openFile(const char16_t* path, DWORD access, DWORD disposition) {
     HANDLE h = CreateFileW(wide(path), access, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<OsFile>(h);
+    bool failed = h == INVALID_HANDLE_VALUE;
+    return noteFailure(failed ? kNoFile : reinterpret_cast<OsFile>(h), failed);
 }
 
 HANDLE handleOf(OsFile file) {
@@ -156,35 +178,40 @@ HANDLE handleOf(OsFile file) {
 }  // namespace
 
 OsFile osOpenRead(const char16_t* path) {
-    if (osShouldFail(OS_OPEN_READ)) return kNoFile;
+    if (osShouldFail(OS_OPEN_READ)) return hookFailure(kNoFile);
     return openFile(path, GENERIC_READ, OPEN_EXISTING);
 }
 
 OsFile osCreateWrite(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openFile(path, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
 OsFile osCreateNew(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openFile(path, GENERIC_WRITE, CREATE_NEW);
 }
 
 int64_t osReadFile(OsFile file, void* buffer, size_t count) {
-    if (osShouldFail(OS_READ)) return -1;
+    if (osShouldFail(OS_READ)) return hookFailure(int64_t{-1});
     DWORD want = count > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(count);
     DWORD got = 0;
-    if (!ReadFile(handleOf(file), buffer, want, &got, nullptr)) return -1;
+    if (!ReadFile(handleOf(file), buffer, want, &got, nullptr))
+        return noteFailure(int64_t{-1}, true);
     return got;
 }
 
 bool osWriteFile(OsFile file, const void* buffer, size_t count) {
-    if (osShouldFail(OS_WRITE)) return false;
+    if (osShouldFail(OS_WRITE)) return hookFailure(false);
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
         DWORD want = count > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(count);
         DWORD written = 0;
-        if (!WriteFile(handleOf(file), p, want, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handleOf(file), p, want, &written, nullptr)) return noteFailure(false, true);
+        if (written == 0) {
+            lastFileError = ERROR_DISK_FULL;  // nothing written and no error: no room
+            return false;
+        }
         p += written;
         count -= written;
     }
@@ -200,7 +227,8 @@ bool osSetFileTime(OsFile file, uint64_t mtime) {
 }
 
 bool osCloseFile(OsFile file) {
-    return file == kNoFile || CloseHandle(handleOf(file)) != 0;
+    bool closed = file == kNoFile || CloseHandle(handleOf(file)) != 0;
+    return noteFailure(closed, !closed);
 }
 
 bool osCopyPermissions(const char16_t* from, const char16_t* to) {
@@ -261,8 +289,9 @@ void osSetInterruptCleanup(const char16_t* path, OsFile file) {
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {
-    if (osShouldFail(OS_RENAME)) return false;
-    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
+    bool moved = MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+    return noteFailure(moved, !moved);
 }
 
 bool osDeleteFile(const char16_t* path) {
@@ -271,7 +300,7 @@ bool osDeleteFile(const char16_t* path) {
 
 void osLastFileError(char* out, size_t size) {
     if (size == 0) return;
-    DWORD error = osLastCallHooked() ? ERROR_IO_DEVICE : GetLastError();
+    DWORD error = lastFileError;
     wchar_t text[256];
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, 256, nullptr);
@@ -288,6 +317,5 @@ void osLastFileError(char* out, size_t size) {
 }
 
 bool osLastFileErrorIsFull() {
-    DWORD error = GetLastError();
-    return !osLastCallHooked() && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL);
+    return lastFileError == ERROR_DISK_FULL || lastFileError == ERROR_HANDLE_DISK_FULL;
 }

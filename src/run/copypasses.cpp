@@ -9,13 +9,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "adb/connection.h"
+#include "adb/reconnect.h"
 #include "adb/syncqueries.h"
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
 #include "run/context.h"
 #include "run/listing.h"
+#include "run/notcopied.h"
 #include "support/encodings.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
@@ -43,6 +46,18 @@ unsigned char receiveBuffer[kDataChunkBytes];
 
 constexpr char kPathTooLong[] = "Path too long, not copied";
 constexpr char kFileChanged[] = "File changed while copied, not copied";
+// Reasons of the list at the end (-k).
+constexpr char kReasonPathTooLong[] = "path too long";
+constexpr char kReasonChanged[] = "file changed while copied";
+constexpr char kReasonDeviceFull[] = "not tried, the device is full";
+constexpr char kReasonHostFull[] = "not tried, the host disk is full";
+constexpr char kReasonGone[] = "the device did not come back";
+constexpr char kReasonDropping[] = "the connection kept dropping";
+constexpr uint32_t kReasonBytes = 256;  // a reason held until its file retires
+// A run waits for a dropped device at most this often; each wait lasts at most
+// kReopenWaitMs. A reconnection after a device FAIL ends a file for good, so those
+// are bounded by the files of the run.
+constexpr uint32_t kMaxDrops = 10;
 
 // A file that is not copied: a path that does not fit its buffer (a cut path would
 // name another file), or a file that changed since it was listed. One line on
@@ -96,10 +111,11 @@ bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
 // One file whose request went out and whose reply is not all read.
 struct InFlight {
     FileNode* node;
-    int status;      // of its copy line
-    uint64_t start;  // counter at its first request byte
-    uint64_t bytes;  // listed size, counted against kWindowBytes
-    bool complete;   // push: its DONE went out, so its status may come
+    int status;            // of its copy line
+    uint64_t start;        // counter at its first request byte
+    uint64_t bytes;        // listed size, counted against kWindowBytes
+    bool complete;         // push: its DONE went out, so its status may come
+    const char* notTried;  // -k: the pass stopped; its reply is read and dropped quietly
 };
 
 // The files in flight, oldest first, in a ring; only the oldest one's reply can be
@@ -115,6 +131,11 @@ struct CopyWindow {
     bool shown;         // the oldest file's copy line is begun
     PullTarget target;  // pull: the oldest file's temporary file
     uint64_t received;  // pull: its bytes so far
+    bool pushing;
+    const char* stopReason;         // -k: the rest of the pass is not tried, for this reason
+    char failure[kReasonBytes];     // -k: why the oldest pull fails; the rest of it is dropped
+    char hostReason[kReasonBytes];  // -k: why the newest push could not be read whole
+    bool stopToSay;                 // -k: the pass stopped; its line is still to be written
 };
 
 InFlight* oldest(CopyWindow* window) {
@@ -125,6 +146,7 @@ InFlight* oldest(CopyWindow* window) {
 void showOldest(CopyWindow* window) {
     if (window->shown || window->count == 0) return;
     InFlight* file = oldest(window);
+    if (file->notTried) return;  // no line: the list at the end names it
     beginCopyLine(window->context, file->status, file->node, file->node->partner);
     window->context->copyStart = file->start;
     window->shown = true;
@@ -132,17 +154,48 @@ void showOldest(CopyWindow* window) {
 
 // Ends the oldest file's copy line with its duration, or, when it was not copied
 // (`skipped`), with the reason already said, and moves on to the next file.
+void dropOldest(CopyWindow* window) {
+    InFlight* file = oldest(window);
+    window->bytes -= file->bytes;
+    window->first = (window->first + 1) % kWindowFiles;
+    window->count -= 1;
+    window->shown = false;
+    showOldest(window);
+}
+
 void retireOldest(CopyWindow* window, const char* skipped = nullptr) {
     InFlight* file = oldest(window);
     if (skipped == nullptr)
         endCopyLine(window->context, file->status);
     else
         abandonCopyLine(window->context, file->status, file->node, skipped);
-    window->bytes -= file->bytes;
-    window->first = (window->first + 1) % kWindowFiles;
-    window->count -= 1;
-    window->shown = false;
-    showOldest(window);
+    dropOldest(window);
+}
+
+// True when the oldest file's copy line is begun and waits for its end.
+bool oldestLineOpen(CopyWindow* window) {
+    return window->shown && (window->context->listMask & statusBit(oldest(window)->status));
+}
+
+// -k: the line that says a full side stopped its pass.
+void sayStopped(CopyWindow* window) {
+    window->stopToSay = false;
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
+                  window->pushing ? "The device is full" : "The host disk is full",
+                  window->pushing ? "push" : "pull", osLineEnd());
+    osWriteStdout(line, std::strlen(line));
+}
+
+// -k: the oldest file is not copied: its line (or one of its own) says why, the
+// list keeps it, and the window moves on.
+void failOldest(CopyWindow* window, const char* reason) {
+    InFlight* file = oldest(window);
+    if (file->notTried == nullptr)
+        sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
+    keepNotCopied(window->context, file->status, file->node, reason);
+    if (window->stopToSay) sayStopped(window);
+    dropOldest(window);
 }
 
 // A reply when nothing is in flight answers a request that was never sent.
@@ -185,12 +238,14 @@ bool admit(CopyWindow* window, FileNode* node, int status, uint64_t bytes) {
            (window->count > 0 && window->bytes + bytes > kWindowBytes))
         if (!window->readReply(window)) return false;
     uint32_t slot = (window->first + window->count) % kWindowFiles;
-    window->files[slot] = InFlight{node, status, osPerfCounter(), bytes, false};
+    window->files[slot] = InFlight{node, status, osPerfCounter(), bytes, false, nullptr};
     window->count += 1;
     window->bytes += bytes;
     showOldest(window);
     return true;
 }
+
+bool readPushReply(CopyWindow* window);
 
 void initWindow(CopyWindow* window, SyncContext* context, bool (*readReply)(CopyWindow*)) {
     window->context = context;
@@ -202,18 +257,40 @@ void initWindow(CopyWindow* window, SyncContext* context, bool (*readReply)(Copy
     window->bytes = 0;
     window->shown = false;
     window->received = 0;
+    window->pushing = readReply == readPushReply;
+    window->stopReason = context->goneReason;
+    window->failure[0] = 0;
+    window->hostReason[0] = 0;
+    window->stopToSay = false;
 }
 
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
-// (the file shrank since it was read).
-bool readWhole(OsFile file, unsigned char* buffer, uint32_t count) {
+// (the file shrank since it was read), with the reason in `reason` (kReasonBytes).
+bool readWhole(OsFile file, unsigned char* buffer, uint32_t count, char* reason) {
     uint32_t done = 0;
     while (done < count) {
         int64_t got = osReadFile(file, buffer + done, count - done);
+        if (got < 0) osLastFileError(reason, kReasonBytes);
+        if (got == 0) std::snprintf(reason, kReasonBytes, "%s", kReasonChanged);
         if (got <= 0) return false;
         done += static_cast<uint32_t>(got);
     }
     return true;
+}
+
+int pushStatus(const FileNode* node) {
+    return node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
+}
+
+int pullStatus(const FileNode* node) {
+    return node->partner ? UpdatedOnHost : CreatedOnHost;
+}
+
+// A file skipped before it went out: with -k it is also kept for the list.
+void keepSkipped(CopyWindow* window, FileNode* node, const char* reason) {
+    if (window->context->keepGoing)
+        keepNotCopied(window->context, window->pushing ? pushStatus(node) : pullStatus(node), node,
+                      reason);
 }
 
 // The oldest push's status. A FAIL raises under its file's line; an OKAY before the
@@ -241,6 +318,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     if (!pushTargets(context, node, localPath, remotePath)) {
         if (!drainTo(window, 0)) return false;  // the line keeps its place in the pass
         reportSkipped(node, kPathTooLong);
+        keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
 
@@ -249,10 +327,17 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     OsFile file = osOpenRead(localPath);
     OsFileInfo info;
     if (file == kNoFile) {
+        char reason[kReasonBytes];
+        osLastFileError(reason, sizeof reason);
         if (!drainTo(window, 0)) return false;
-        if (osStatPath(localPath, &info)) raiseErrorWide(ERR_FILE_OPEN, localPath);
+        if (osStatPath(localPath, &info)) {
+            if (!context->keepGoing) raiseErrorWide(ERR_FILE_OPEN, localPath);
+            sayNotCopied(context, node, reason, false);
+            keepNotCopied(context, pushStatus(node), node, reason);
+            return true;
+        }
         reportSkipped(node, kFileChanged);  // gone since it was listed
-        context->pushesSkipped += 1;
+        keepNotCopied(context, pushStatus(node), node, kReasonChanged);
         return true;
     }
     struct FileCloser {
@@ -263,10 +348,10 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     if (!osFileSize(file, &openedSize) || openedSize != length) {
         if (!drainTo(window, 0)) return false;
         reportSkipped(node, kFileChanged);
-        context->pushesSkipped += 1;
+        keepNotCopied(context, pushStatus(node), node, kReasonChanged);
         return true;
     }
-    int status = node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
+    int status = pushStatus(node);
     if (!admit(window, node, status, length)) return false;
     InFlight* entry = &window->files[(window->first + window->count - 1) % kWindowFiles];
     uint32_t seconds = 0;  // stays 0 for a time before 1970
@@ -281,7 +366,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
             if (!sendReading(window, batch, used) || !readArrived(window)) return false;
             used = 0;
         }
-        if (!readWhole(file, batch + used + kSyncHeaderBytes, count)) {
+        if (!readWhole(file, batch + used + kSyncHeaderBytes, count, window->hostReason)) {
             // The earlier files finish first, so their lines come before this one's.
             drainTo(window, 1);
             return false;
@@ -303,8 +388,38 @@ bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* 
     return hostPath(root, node, out);
 }
 
+// -k: the oldest pull cannot be written on the host (its reason is the system's):
+// the rest of its data is read and dropped, and at its DONE it is listed. A full disk
+// stops the pass: the files in flight behind it are read and dropped without a line.
+void failOldestPull(CopyWindow* window, bool full) {
+    osLastFileError(window->failure, kReasonBytes);
+    window->target.discard();
+    if (!full || window->stopReason) return;
+    window->stopReason = kReasonHostFull;
+    for (uint32_t i = 1; i < window->count; ++i)
+        window->files[(window->first + i) % kWindowFiles].notTried = kReasonHostFull;
+    window->stopToSay = true;  // once the oldest's line is ended
+}
+
+// Opens the oldest pull's temporary file; with -k a file that cannot be created
+// fails the oldest pull instead of the run.
+bool openTarget(CopyWindow* window, const char16_t* targetPath) {
+    if (!window->context->keepGoing) {
+        openPullTarget(&window->target, targetPath);
+        return true;
+    }
+    try {
+        openPullTarget(&window->target, targetPath);
+        return true;
+    } catch (const SyncError& error) {
+        if (error.code != ERR_DIR_CREATE && error.code != ERR_FILE_CREATE) throw;
+        failOldestPull(window, osLastFileErrorIsFull());
+        return false;
+    }
+}
+
 // The next record of the oldest pull; at its DONE the file replaces its target. False
-// when the host file cannot be written or renamed.
+// when the host file cannot be written or renamed (with -k the file is listed instead).
 bool readPullReply(CopyWindow* window) {
     InFlight* file = expectReply(window);
     SyncContext* context = window->context;
@@ -312,43 +427,78 @@ bool readPullReply(CopyWindow* window) {
     FileNode* node = file->node;
     char16_t targetPath[kPathChars];  // built when needed; it fitted when the RECV went out
     PullTarget* target = &window->target;
+    bool dropping = file->notTried != nullptr || window->failure[0] != 0;
 
     uint32_t length = 0;
     if (readRecvRecord(conn, &length)) {
         // Created at the first DATA record (or at DONE for an empty file), so a RECV
         // that the device refuses leaves neither a file nor new directories behind.
-        if (!target->created) {
+        if (!dropping && !target->created) {
             pullTargetPath(context, node, targetPath);
-            openPullTarget(target, targetPath);
+            dropping = !openTarget(window, targetPath);
         }
         // Devices send at most 65536 bytes per record; a longer one is taken in pieces.
         while (length > 0) {
             uint32_t piece = length < kDataChunkBytes ? length : kDataChunkBytes;
             adbReceiveAll(conn, receiveBuffer, piece);
-            if (!osWriteFile(target->file, receiveBuffer, piece)) return false;
             length -= piece;
             window->received += piece;
+            if (dropping || osWriteFile(target->file, receiveBuffer, piece)) continue;
+            if (!context->keepGoing) return false;
+            failOldestPull(window, osLastFileErrorIsFull());
+            dropping = true;
         }
         return true;
     }
 
+    uint64_t received = window->received;
+    window->received = 0;
+    if (file->notTried != nullptr) {
+        keepNotCopied(context, file->status, node, file->notTried);
+        dropOldest(window);
+        return true;
+    }
+    if (window->failure[0] != 0) {
+        failOldest(window, window->failure);
+        window->failure[0] = 0;
+        return true;
+    }
     // A file whose length is not the one the device listed changed while it was
     // copied (a recording, a download): it replaces nothing, and the run goes on.
     // v1 listings carry only the low 32 bits of a size.
     bool wideSizes = (conn->features & kFeatureListV2) != 0;
-    bool whole = wideSizes ? window->received == node->fullSize
-                           : static_cast<uint32_t>(window->received) == node->size;
-    window->received = 0;
+    bool whole =
+        wideSizes ? received == node->fullSize : static_cast<uint32_t>(received) == node->size;
     if (!whole) {
         target->discard();
-        context->pullsSkipped += 1;
+        keepNotCopied(context, file->status, node, kReasonChanged);
         retireOldest(window, kFileChanged);
         return true;
     }
     pullTargetPath(context, node, targetPath);
-    if (!target->created) openPullTarget(target, targetPath);
+    if (!target->created && !openTarget(window, targetPath)) {
+        failOldest(window, window->failure);
+        window->failure[0] = 0;
+        return true;
+    }
     osSetFileTime(target->file, node->mtime);  // a file without the device time is still whole
-    if (!replaceTarget(target, targetPath)) return false;
+    bool replaced = false;
+    if (!context->keepGoing) {
+        replaced = replaceTarget(target, targetPath);
+    } else {
+        try {
+            replaced = replaceTarget(target, targetPath);
+        } catch (const SyncError& error) {
+            if (error.code != ERR_FILE_CREATE) throw;
+        }
+    }
+    if (!replaced) {
+        if (!context->keepGoing) return false;
+        failOldestPull(window, osLastFileErrorIsFull());
+        failOldest(window, window->failure);
+        window->failure[0] = 0;
+        return true;
+    }
     retireOldest(window);
     return true;
 }
@@ -362,9 +512,10 @@ bool pullOne(CopyWindow* window, FileNode* node) {
         !pullTargetPath(context, node, targetPath) || !hostTempPathFits(targetPath)) {
         if (!drainTo(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
+        keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
-    int status = node->partner ? UpdatedOnHost : CreatedOnHost;
+    int status = pullStatus(node);
     if (!admit(window, node, status, node->size)) return false;
     unsigned char request[kSyncRequestBytes];
     uint32_t used = putRecvRequest(request, remotePath);
@@ -378,6 +529,158 @@ bool finishWindow(CopyWindow* window) {
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// -k: going on past a file that cannot be copied and past a lost connection
+// ---------------------------------------------------------------------------
+
+void writeRunLine(const char* text) {
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line, "%s%s", text, osLineEnd());
+    osWriteStdout(line, std::strlen(line));
+}
+
+int statusOf(const CopyWindow* window, const FileNode* node) {
+    return window->pushing ? pushStatus(node) : pullStatus(node);
+}
+
+bool deviceSaysFull(const char* text) {
+    return std::strstr(text, "No space left on device") != nullptr ||
+           std::strstr(text, "Disk quota exceeded") != nullptr;
+}
+
+// The device or the server did not come back: nothing more of the run is tried, and
+// after the list the run ends with `code`.
+void giveUp(CopyWindow* window, const char* reason, uint32_t code) {
+    SyncContext* context = window->context;
+    context->goneReason = reason;
+    context->goneCode = code;
+    window->stopReason = reason;
+    adbRelease(&context->conn);
+}
+
+// Opens the sync connection again. After a FAIL the device is there: one attempt.
+// Otherwise, or when that attempt fails, the run waits for the device (one line when
+// it starts, one when it is back), at most kMaxDrops times. False when it gave up.
+bool reopen(CopyWindow* window, bool afterFail) {
+    SyncContext* context = window->context;
+    if (afterFail && adbReopen(&context->conn, false) == ReopenResult::Ready) return true;
+    if (++context->drops > kMaxDrops) {
+        adbRelease(&context->conn);
+        giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
+        return false;
+    }
+    writeRunLine("Connection to the device lost, waiting up to 30 s for it to come back");
+    ReopenResult result = adbReopenWithin(&context->conn, kReopenWaitMs);
+    if (result == ReopenResult::Ready) {
+        writeRunLine("The device is back");
+        return true;
+    }
+    giveUp(window, kReasonGone,
+           result == ReopenResult::NoServer ? ERR_ADB_CONNECT : ERR_DEVICE_DISCONNECTED);
+    return false;
+}
+
+// Empties the window after the connection ended: the oldest file fails (a device FAIL,
+// or a host failure already known) or is copied again from its start (a drop); the
+// files behind it are copied again (`redo`, in order) unless the pass stopped. Then
+// the connection is opened again.
+void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
+    SyncContext* context = window->context;
+    window->target.discard();
+    window->received = 0;
+    uint32_t from = 0;
+    if (window->count > 0) {
+        InFlight* file = oldest(window);
+        char reason[kReasonBytes];
+        reason[0] = 0;
+        if (window->failure[0] != 0)
+            std::snprintf(reason, sizeof reason, "%s", window->failure);
+        else if (fault == CopyFault::DeviceFail)
+            std::snprintf(reason, sizeof reason, "%s", raisedText());
+        if (reason[0] != 0 && file->notTried == nullptr) {
+            if (window->pushing && deviceSaysFull(reason) && window->stopReason == nullptr) {
+                window->stopReason = kReasonDeviceFull;
+                window->stopToSay = true;
+            }
+            sayNotCopied(context, file->node, reason, oldestLineOpen(window));
+            keepNotCopied(context, file->status, file->node, reason);
+            from = 1;
+        } else if (oldestLineOpen(window)) {
+            writeRunLine("interrupted");
+        }
+        if (window->stopToSay) sayStopped(window);
+    }
+    for (uint32_t i = from; i < window->count; ++i) {
+        InFlight* file = &window->files[(window->first + i) % kWindowFiles];
+        const char* notTried = file->notTried ? file->notTried : window->stopReason;
+        if (notTried)
+            keepNotCopied(context, file->status, file->node, notTried);
+        else
+            redo->push_back(file->node);
+    }
+    window->failure[0] = 0;
+    window->first = 0;
+    window->count = 0;
+    window->bytes = 0;
+    window->shown = false;
+    reopen(window, fault == CopyFault::DeviceFail);
+}
+
+// The newest push could not be read whole and part of it went out: the files before
+// it finish on this connection, then the connection is ended (the device drops the
+// partial file) and opened again.
+void abandonNewest(CopyWindow* window) {
+    drainTo(window, 1);
+    char reason[kReasonBytes];
+    std::snprintf(reason, sizeof reason, "%s", window->hostReason);
+    InFlight* file = oldest(window);
+    sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
+    keepNotCopied(window->context, file->status, file->node, reason);
+    window->first = 0;
+    window->count = 0;
+    window->bytes = 0;
+    window->shown = false;
+    reopen(window, true);
+}
+
+// Copies `node` (none: nothing new) and, after a failure, the files in flight behind
+// it again; with `finish`, then reads everything in flight to its end. A device FAIL
+// and a lost connection are met here; every other raise ends the run.
+void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*, FileNode*),
+                   bool finish) {
+    std::deque<FileNode*> todo;
+    if (node) todo.push_back(node);
+    for (;;) {
+        if (window->stopReason) {
+            for (FileNode* left : todo)
+                keepNotCopied(window->context, statusOf(window, left), left, window->stopReason);
+            todo.clear();
+        }
+        if (todo.empty() && !finish) return;
+        FileNode* current = todo.empty() ? nullptr : todo.front();
+        try {
+            if (current == nullptr) {
+                // Given up: the connection is closed and nothing is in flight.
+                if (window->context->goneReason == nullptr) finishWindow(window);
+                return;
+            }
+            if (!copy(window, current)) abandonNewest(window);
+            todo.pop_front();
+        } catch (const SyncError& error) {
+            CopyFault fault = copyFaultOf(error.code);
+            if (fault == CopyFault::None) throw;
+            bool inWindow = false;
+            for (uint32_t i = 0; i < window->count; ++i)
+                inWindow |= window->files[(window->first + i) % kWindowFiles].node == current;
+            if (current) todo.pop_front();
+            std::deque<FileNode*> redo;
+            recover(window, fault, &redo);
+            if (current && !inWindow) redo.push_back(current);
+            todo.insert(todo.begin(), redo.begin(), redo.end());
+        }
+    }
+}
+
 // One pass over a tree in pre-order: copies the files whose status is `onlyStatus`
 // (with `createFlag`) or `newerStatus` (with `updateFlag`).
 bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t createFlag,
@@ -389,9 +692,16 @@ bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t crea
     for (FileNode* node = top->firstChild; node; node = nextNode(node)) {
         bool wanted = (node->status == onlyStatus && (context->copyFlags & createFlag)) ||
                       (node->status == newerStatus && (context->copyFlags & updateFlag));
-        if (wanted && !copy(&window, node)) return false;
+        if (!wanted) continue;
+        if (context->keepGoing)
+            copyKeepingOn(&window, node, copy, false);
+        else if (!copy(&window, node))
+            return false;
     }
-    if (!finishWindow(&window)) return false;
+    if (context->keepGoing)
+        copyKeepingOn(&window, nullptr, copy, true);
+    else if (!finishWindow(&window))
+        return false;
     if (context->printedAny) context->needBlankLine = 1;
     return true;
 }

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr size_t kReasonBytes = 1024;                         // a reason kept, terminator included
+constexpr size_t kReasonBytes = 1024;  // a reason kept, terminator included
 constexpr size_t kNotCopiedLineBytes = kNarrowPathBytes + kReasonBytes + 32;  // a line about one
 constexpr char kBlockTitle[] = "Not copied:";
 
@@ -27,7 +27,7 @@ bool isPush(int status) {
 void writeSafe(char* line, int length) {
     if (length <= 0) return;
     size_t count = static_cast<size_t>(length) < kNotCopiedLineBytes ? static_cast<size_t>(length)
-                                                                       : kNotCopiedLineBytes - 1;
+                                                                     : kNotCopiedLineBytes - 1;
     // The line end stays; names and reasons show no control characters.
     size_t end = std::strlen(osLineEnd());
     size_t body = count >= end ? count - end : count;
@@ -60,8 +60,7 @@ void printPass(SyncContext* context, const FileNode* top, bool pushes) {
 
 }  // namespace
 
-void sayNotCopied(SyncContext* context, const FileNode* node, const char* reason,
-                  bool lineOpen) {
+void sayNotCopied(SyncContext* context, const FileNode* node, const char* reason, bool lineOpen) {
     char line[kNotCopiedLineBytes];
     int length;
     if (lineOpen) {
@@ -69,8 +68,8 @@ void sayNotCopied(SyncContext* context, const FileNode* node, const char* reason
     } else {
         char path[kNarrowPathBytes];
         displayPath(node, path);
-        length = std::snprintf(line, sizeof line, "Not copied: %s (%s)%s", path, reason,
-                               osLineEnd());
+        length =
+            std::snprintf(line, sizeof line, "Not copied: %s (%s)%s", path, reason, osLineEnd());
     }
     writeSafe(line, length);
     context->printedAny = 1;

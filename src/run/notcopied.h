@@ -16,8 +16,7 @@ struct NotCopied {
 
 // The line said when a copy fails: its copy line, when one is open (`lineOpen`),
 // ends with the reason; otherwise one line names the file and the reason.
-void sayNotCopied(SyncContext* context, const FileNode* node, const char* reason,
-                  bool lineOpen);
+void sayNotCopied(SyncContext* context, const FileNode* node, const char* reason, bool lineOpen);
 // Counts a file not copied against its pass's exit code and, with -k, keeps it for
 // the list.
 void keepNotCopied(SyncContext* context, int status, const FileNode* node, const char* reason);

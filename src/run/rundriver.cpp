@@ -12,6 +12,7 @@
 #include "run/context.h"
 #include "run/copypasses.h"
 #include "run/listing.h"
+#include "run/notcopied.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
 #include "tree/status.h"
@@ -79,6 +80,10 @@ int runSync(SyncContext* context) {
         return kExitPullFailed;
     }
 
+    // -k: the files not copied, then QUIT and the summary; a device that did not come
+    // back ends the run after the list.
+    printNotCopied(context);
+    if (context->goneReason != nullptr) raiseError(context->goneCode);
     syncQuit(&context->conn);
     if (context->listMask & kListSummary) printSummary(context);
     // Files left as they were because they changed while copied: the run went on,
