@@ -57,7 +57,8 @@ struct SyncContext {
     uint32_t requestWindow;  // files or directories in flight; 0 = the default
     DeviceAhead* ahead;      // set while the comparison walks
     NotCopied* notCopied;    // -k: the files not copied, the last one first
-    uint32_t drops;          // -k: connections lost and waited for
+    uint32_t drops;          // -k: connections lost since the last file copied
+    const FileNode* lastDropped;  // -k: the file in flight at the last lost connection
     const char* goneReason;  // -k: the device did not come back; the rest is not tried
     uint32_t goneCode;       // ... and the run ends with this error after the list
 };

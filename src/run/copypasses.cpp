@@ -53,10 +53,13 @@ constexpr char kReasonDeviceFull[] = "not tried, the device is full";
 constexpr char kReasonHostFull[] = "not tried, the host disk is full";
 constexpr char kReasonGone[] = "the device did not come back";
 constexpr char kReasonDropping[] = "the connection kept dropping";
+constexpr char kReasonDroppedTwice[] = "the connection dropped twice while it was copied";
 constexpr uint32_t kReasonBytes = 256;  // a reason held until its file retires
-// A run waits for a dropped device at most this often; each wait lasts at most
-// kReopenWaitMs. A reconnection after a device FAIL ends a file for good, so those
-// are bounded by the files of the run.
+// A run gives up after this many lost connections in a row without a file copied in
+// between; each wait for the device lasts at most kReopenWaitMs. A file is copied
+// again after one lost connection, not after a second (through the real server a
+// device's FAIL may arrive as a reset). A reconnection after a device FAIL ends a
+// file for good. So reconnections are bounded by twice the files of the run.
 constexpr uint32_t kMaxDrops = 10;
 
 // A file that is not copied: a path that does not fit its buffer (a cut path would
@@ -165,9 +168,10 @@ void dropOldest(CopyWindow* window) {
 
 void retireOldest(CopyWindow* window, const char* skipped = nullptr) {
     InFlight* file = oldest(window);
-    if (skipped == nullptr)
+    if (skipped == nullptr) {
         endCopyLine(window->context, file->status);
-    else
+        window->context->drops = 0;  // a file copied: the connection is good again
+    } else
         abandonCopyLine(window->context, file->status, file->node, skipped);
     dropOldest(window);
 }
@@ -565,7 +569,6 @@ bool reopen(CopyWindow* window, bool afterFail) {
     SyncContext* context = window->context;
     if (afterFail && adbReopen(&context->conn, false) == ReopenResult::Ready) return true;
     if (++context->drops > kMaxDrops) {
-        adbRelease(&context->conn);
         giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
         return false;
     }
@@ -597,6 +600,9 @@ void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
             std::snprintf(reason, sizeof reason, "%s", window->failure);
         else if (fault == CopyFault::DeviceFail)
             std::snprintf(reason, sizeof reason, "%s", raisedText());
+        else if (context->lastDropped == file->node)
+            std::snprintf(reason, sizeof reason, "%s", kReasonDroppedTwice);
+        if (fault == CopyFault::Dropped) context->lastDropped = file->node;
         if (reason[0] != 0 && file->notTried == nullptr) {
             if (window->pushing && deviceSaysFull(reason) && window->stopReason == nullptr) {
                 window->stopReason = kReasonDeviceFull;

@@ -51,7 +51,7 @@ ROWS=(
     'the connection dropped once mid-pull|-s -hcs|0|2|||--fault '\''recv@3 close'\''|'
     'the connection dropped once mid-push|-s -acs -hcs|0|2|||--fault '\''send@3 close'\''|'
     'a device gone for 5 s|-s -hcs|0|2|||--fault '\''recv@3 vanish 5'\''|'
-    'a device that drops every connection|-s -hcs|2|2|<-  e1/q1.txt: the connection kept dropping;<-  e1/q2.txt: the connection kept dropping;<-  e1/q3.txt: the connection kept dropping;<-  e1/q4.txt: the connection kept dropping;<-  e1/q5.txt: the connection kept dropping;<-  e2/q6.txt: the connection kept dropping;<-  e2/q7.txt: the connection kept dropping;<-  e2/q8.txt: the connection kept dropping||--fault '\''recv close'\''|'
+    'a device that drops every connection|-s -hcs|2|2|<-  e1/q1.txt: the connection dropped twice while it was copied;<-  e1/q2.txt: the connection dropped twice while it was copied;<-  e1/q3.txt: the connection dropped twice while it was copied;<-  e1/q4.txt: the connection dropped twice while it was copied;<-  e1/q5.txt: the connection dropped twice while it was copied;<-  e2/q6.txt: the connection kept dropping;<-  e2/q7.txt: the connection kept dropping;<-  e2/q8.txt: the connection kept dropping||--fault '\''recv close'\''|'
     'a device that does not come back|-s -hcs|2|2|<-  e1/q3.txt: the device did not come back;<-  e1/q4.txt: the device did not come back;<-  e1/q5.txt: the device did not come back;<-  e2/q6.txt: the device did not come back;<-  e2/q7.txt: the device did not come back;<-  e2/q8.txt: the device did not come back||--fault '\''recv@3 vanish forever'\''|posix'
 )
 
