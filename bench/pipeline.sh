@@ -1,18 +1,21 @@
 #!/bin/bash
-# Requests in flight against one request at a time, through adbsim with its replies
+# The build's tandrix against a baseline binary, through adbsim with its replies
 # held 0, 1 and 5 ms: push and pull of 2,000 files of 4 KiB in 20 directories and of
 # one 256 MiB file, and a comparison (-l -s) of identical trees of 10,000 files in 100
-# directories. Each row: the median of REPS runs with min-max, for the default window
-# and for TANDRIX_WINDOW=1 (one file or directory in flight) in the same run, and their
-# ratio (above 1: the window is faster).
-# Usage: bench/pipeline.sh [BUILD-DIR]   (as root: runs in a private network namespace)
-# REPS=5 by default; DELAYS="0 1 5"; ROWS="small big compare" (any of them); BIG=1 adds
-# the compare of 100,000 files in 1,000 directories. BASELINE=/path/to/tandrix runs that
-# binary (as it comes, without TANDRIX_WINDOW) in the second column instead, e.g. one
-# built before the window, for "not slower than before" at DELAYS=0.
+# directories. Each row: the median of REPS runs with min-max, for both binaries in
+# the same run, and their ratio (above 1: the build is faster).
+# Usage: BASELINE=/path/to/tandrix bench/pipeline.sh [BUILD-DIR]   (as root: runs in a
+# private network namespace). The baseline is another build: one request at a time is
+# commit c89df16, before the window (see README.md); an older commit of main shows
+# "not slower than before". REPS=5 by default; DELAYS="0 1 5"; ROWS="small big
+# compare" (any of them); BIG=1 adds the compare of 100,000 files in 1,000 directories.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
+if [ -z "${BASELINE:-}" ]; then
+    echo "usage: BASELINE=/path/to/tandrix $0 [BUILD-DIR]" >&2
+    exit 2
+fi
 if [ -z "${BENCH_IN_NETNS:-}" ]; then
     BENCH_IN_NETNS=1 exec "$here/../tests/netns.sh" bash "$0" "$build"
 fi
@@ -51,18 +54,12 @@ one_row() {
     local window="" single="" i
     for i in $(seq 1 "$reps"); do
         $prepare; window+="$(seconds "$@") "
-        if [ -n "${BASELINE:-}" ]; then
-            $prepare; single+="$(seconds "$BASELINE" "${@:2}") "
-        else
-            $prepare; single+="$(TANDRIX_WINDOW=1 seconds "$@") "
-        fi
+        $prepare; single+="$(seconds "$BASELINE" "${@:2}") "
     done
     local w s
     w=$(tr ' ' '\n' <<<"$window" | grep . | stats)
     s=$(tr ' ' '\n' <<<"$single" | grep . | stats)
-    local base="one at a time"
-    [ -n "${BASELINE:-}" ] && base="baseline"
-    awk -v l="$label" -v w="$w" -v s="$s" -v base="$base" 'BEGIN {
+    awk -v l="$label" -v w="$w" -v s="$s" -v base="baseline" 'BEGIN {
         split(w, a, " "); split(s, b, " ")
         printf "%-30s %8.3f s (%.3f-%.3f)   %s %8.3f s (%.3f-%.3f)   x%.2f\n",
             l, a[1], a[2], a[3], base, b[1], b[2], b[3], b[1] / a[1] }'
@@ -119,11 +116,7 @@ compare_rows() {   # directories
     done
 }
 
-if [ -n "${BASELINE:-}" ]; then
-    echo "tandrix through adbsim: $tool against $BASELINE, medians of $reps"
-else
-    echo "tandrix through adbsim: default window against TANDRIX_WINDOW=1, medians of $reps"
-fi
+echo "tandrix through adbsim: $tool against $BASELINE, medians of $reps"
 rows=" ${ROWS:-small big compare} "
 [[ $rows == *" small "* ]] && transfer_rows "2,000 x 4 KiB" small_tree
 [[ $rows == *" big "* ]] && transfer_rows "1 x 256 MiB" big_file

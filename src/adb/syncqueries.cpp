@@ -133,17 +133,16 @@ void parseV1Fields(const unsigned char* fields, DeviceEntry* entry) {
     entry->seconds = readLe32(fields + 8);
 }
 
-// Mode, the size (low 32 bits in `size`, all of it in `fullSize`) and the time; a
+// Mode, size and time; a
 // time of 0 or one no FILETIME holds leaves `mtime` as it was.
 void fillNode(FileNode* node, const DeviceEntry* entry) {
     node->mode = entry->mode;
-    node->size = static_cast<uint32_t>(entry->size);
-    node->fullSize = entry->size;
+    node->size = entry->size;
     unixToFileTime64(entry->seconds, &node->mtime);
 }
 
 // Reads the reply to STAT (v1) or LST2 (v2) for the path just asked about.
-void readStatReply(AdbConnection* conn, bool v2, DeviceEntry* entry) {
+void readStatRecord(AdbConnection* conn, bool v2, DeviceEntry* entry) {
     unsigned char reply[kIdBytes + kStat2ReplyBytes];
     adbReceiveAll(conn, reply, kIdBytes);
     if (std::memcmp(reply, v2 ? "LST2" : "STAT", kIdBytes) != 0)
@@ -216,7 +215,7 @@ bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node) {
     uint32_t length = putStatRequest(conn, request, root, node);
     if (length == 0) return false;
     adbSendAll(conn, request, length);
-    return readStatAnswer(conn, root, node);
+    return readStatReplyIntoNode(conn, root, node);
 }
 
 uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
@@ -229,10 +228,10 @@ uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const cha
                           static_cast<uint32_t>(std::strlen(path)));
 }
 
-bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node) {
+bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node) {
     bool v2 = (conn->features & kFeatureStatV2) != 0;
     DeviceEntry entry;
-    readStatReply(conn, v2, &entry);
+    readStatRecord(conn, v2, &entry);
     if (entry.error != 0 && entry.error != kDeviceNoEntry) {
         // Anything but "no such entry" is worth a line; the path then counts as absent.
         char shown[kNarrowPathBytes];

@@ -34,7 +34,9 @@ bool syncStat(AdbConnection* conn, const char16_t* root, FileNode* node);
 // the reply.
 uint32_t putStatRequest(const AdbConnection* conn, unsigned char* out, const char16_t* root,
                         FileNode* node);
-bool readStatAnswer(AdbConnection* conn, const char16_t* root, FileNode* node);
+// Reads the reply into the node; an error other than "no such entry" is said in one
+// line (the path then counts as absent). False when nothing is there.
+bool readStatReplyIntoNode(AdbConnection* conn, const char16_t* root, FileNode* node);
 // False for a null directory, without sending anything.
 bool deviceHasMarker(AdbConnection* conn, const char16_t* root, FileNode* directory);
 // Reads an empty directory node's entries into ordered children. Skips ".", "..",

@@ -120,8 +120,7 @@ FileNode* newHostNode(PrivateHeap* heap, const OsDirEntry* entry) {
     std::memset(node, 0, sizeof *node);
     node->name = heapDupWide(heap, entry->name);
     node->mode = entry->info.isDirectory ? kModeDirectory : kModeFile;
-    node->size = static_cast<uint32_t>(entry->info.size);
-    node->fullSize = entry->info.size;
+    node->size = entry->info.size;
     node->mtime = entry->info.mtime;
     return node;
 }
@@ -352,8 +351,7 @@ bool statHostNode(const char16_t* root, FileNode* node) {
     OsFileInfo info;
     if (!osStatPath(path, &info)) return false;
     node->mode = info.isDirectory ? kModeDirectory : kModeFile;
-    node->size = static_cast<uint32_t>(info.size);
-    node->fullSize = info.size;
+    node->size = info.size;
     node->mtime = info.mtime;
     return true;
 }

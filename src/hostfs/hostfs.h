@@ -38,7 +38,7 @@ OsFile createHostTempFile(const char16_t* path, char16_t* tempPath);
 // True when the temporary name for `path` fits a path buffer.
 bool hostTempPathFits(const char16_t* path);
 
-// Fills mode, size, fullSize and mtime from the host entry; false when it cannot be
+// Fills mode, size and mtime from the host entry; false when it cannot be
 // queried or its path does not fit.
 bool statHostNode(const char16_t* root, FileNode* node);
 // A new unlinked node from the heap for one entry of a directory read.

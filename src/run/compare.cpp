@@ -1,194 +1,27 @@
 // Tree comparison: pairs the children of a host and a device directory by name,
 // classifies and counts them, descends where the options allow, and skips
-// directories that hold the marker file.
-//
-// The device directories that the walk will enter are asked for ahead of it: once a
-// directory pair is read, the marker STAT and the LIST of each device subdirectory to
-// be entered go out together, within a window, so a level costs one round trip. The
-// listing of a directory that turns out to hold the marker is read and dropped.
-// Replies come in request order and are kept in the nodes (children) and in a record
-// per directory (marker, lines about skipped entries) until the walk gets there, so
-// the walk, its order and its output stay those of one request at a time. With a
-// window of one, the LIST waits for its STAT as before the window existed. The run's
-// walk starts with the device root's STAT, and the root's own marker STAT and LIST
-// follow it at once.
+// directories that hold the marker file. The device directories the walk will enter
+// are asked for ahead of it (run/lookahead.h); the walk, its order and its output
+// stay those of one request at a time.
 #include "run/compare.h"
 
-#include <algorithm>
-#include <cstring>
-#include <deque>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "adb/connection.h"
 #include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/context.h"
+#include "run/lookahead.h"
 #include "support/encodings.h"
 #include "support/errors.h"
 
-// Device directories whose requests go out ahead of the walk.
-enum class AheadState { Waiting, StatOut, ListNeeded, ListOut, Done };
-
-struct AheadDir {
-    AheadState state = AheadState::Waiting;
-    bool marker = false;     // the STAT found the marker: the listing is not used
-    bool listAsked = false;  // the LIST went out with the STAT
-    bool drop = false;       // the walk left without the listing: drop it when it comes
-    bool hostClear = false;  // the host side was found without the marker when asked
-    std::string notes;       // lines about skipped entries, said when the walk arrives
-};
-
-enum class AheadAsk { Root, Marker, List };  // the root's STAT, a marker STAT, a LIST
-
-struct AheadRequest {
-    FileNode* directory;
-    AheadAsk ask;
-};
-
-struct DeviceAhead {
-    SyncContext* context;
-    uint32_t limit;  // directories with requests in flight
-    uint32_t inFlight;
-    std::unordered_map<FileNode*, AheadDir> dirs;
-    std::deque<FileNode*> waiting;   // to ask, the walk's next first
-    std::deque<FileNode*> listNext;  // STAT read without a marker, LIST to send
-    std::deque<AheadRequest> sent;   // as their replies will come
-    bool draining;                   // the walk ended: listings still coming are dropped
-    bool rootRead;                   // the device root's STAT was answered
-    bool rootExists;
-};
-
 namespace {
 
-// 64 directories in flight: a level of up to 64 directories costs about two round
-// trips (STAT, then LIST) instead of two per directory.
-constexpr uint32_t kAheadDirs = 64;
-
-// Reads the reply to the oldest request in flight into its directory's record.
-bool readAheadReply(void* state) {
-    DeviceAhead* ahead = static_cast<DeviceAhead*>(state);
-    SyncContext* context = ahead->context;
-    if (ahead->sent.empty()) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    AheadRequest request = ahead->sent.front();
-    ahead->sent.pop_front();
-    if (request.ask == AheadAsk::Root) {
-        ahead->rootExists = readStatAnswer(&context->conn, context->androidRoot, request.directory);
-        ahead->rootRead = true;
-        return true;
-    }
-    AheadDir* dir = &ahead->dirs[request.directory];
-    if (request.ask == AheadAsk::List) {
-        ahead->inFlight -= 1;
-        if (dir->marker || dir->drop || ahead->draining) {
-            discardListReply(&context->conn);
-            if (dir->drop)
-                ahead->dirs.erase(request.directory);
-            else
-                dir->state = AheadState::Done;
-            return true;
-        }
-        readListReply(&context->conn, &context->heap, context->androidRoot, request.directory,
-                      &dir->notes);
-        dir->state = AheadState::Done;
-        return true;
-    }
-    MarkerNode marker;
-    initMarkerNode(&marker, request.directory);
-    dir->marker = readStatAnswer(&context->conn, context->androidRoot, &marker.node);
-    if (dir->listAsked) {
-        dir->state = AheadState::ListOut;
-    } else if (dir->marker) {
-        dir->state = AheadState::Done;
-        ahead->inFlight -= 1;
-    } else {
-        dir->state = AheadState::ListNeeded;
-        ahead->listNext.push_back(request.directory);
-    }
-    return true;
-}
-
-// Sends what may go: every LIST whose STAT came back, then marker STATs while the
-// window has room, each with its LIST behind it in the same write when the window
-// holds more than one directory.
-void sendAhead(DeviceAhead* ahead) {
-    SyncContext* context = ahead->context;
-    unsigned char request[2 * kSyncRequestBytes];
-    for (;;) {
-        FileNode* directory;
-        bool list = !ahead->listNext.empty();
-        if (list) {
-            directory = ahead->listNext.front();
-            ahead->listNext.pop_front();
-        } else if (ahead->inFlight < ahead->limit && !ahead->waiting.empty()) {
-            directory = ahead->waiting.front();
-            ahead->waiting.pop_front();
-            ahead->inFlight += 1;
-        } else {
-            return;
-        }
-        AheadDir* dir = &ahead->dirs[directory];
-        uint32_t length;
-        if (list) {
-            length = putListRequest(&context->conn, request, context->androidRoot, directory);
-        } else {
-            MarkerNode marker;
-            initMarkerNode(&marker, directory);
-            length = putStatRequest(&context->conn, request, context->androidRoot, &marker.node);
-        }
-        if (length == 0) {
-            // Not asked: a marker path that does not fit means no marker; a directory
-            // path that does not fit reads as empty.
-            if (list) {
-                dir->state = AheadState::Done;
-                ahead->inFlight -= 1;
-            } else {
-                dir->state = AheadState::ListNeeded;
-                ahead->listNext.push_front(directory);
-            }
-            continue;
-        }
-        dir->state = list ? AheadState::ListOut : AheadState::StatOut;
-        ahead->sent.push_back(AheadRequest{directory, list ? AheadAsk::List : AheadAsk::Marker});
-        if (!list && ahead->limit > 1) {
-            // The LIST path is shorter than the marker's, so it fits when the STAT did.
-            uint32_t more =
-                putListRequest(&context->conn, request + length, context->androidRoot, directory);
-            if (more != 0) {
-                dir->listAsked = true;
-                ahead->sent.push_back(AheadRequest{directory, AheadAsk::List});
-                length += more;
-            }
-        }
-        adbSendReading(&context->conn, request, length, readAheadReply, ahead);
-    }
-}
-
-// Waits until the walk may use the directory's marker test (`listing` false) or its
-// listing too. A directory not asked for yet is asked for first.
-AheadDir* awaitDevice(DeviceAhead* ahead, FileNode* directory, bool listing) {
-    AheadDir* dir = &ahead->dirs[directory];
-    if (dir->state == AheadState::Waiting) {
-        auto queued = std::find(ahead->waiting.begin(), ahead->waiting.end(), directory);
-        if (queued != ahead->waiting.end()) ahead->waiting.erase(queued);
-        ahead->waiting.push_front(directory);
-    }
-    for (;;) {
-        sendAhead(ahead);
-        bool ready =
-            dir->state == AheadState::Done || (!listing && dir->state >= AheadState::ListNeeded);
-        if (ready) return dir;
-        readAheadReply(ahead);
-    }
-}
-
 // Once a pair is read: the device subdirectories that the merge will enter, in its
-// order, go to the front of the queue, so requests go out in the walk's order.
-void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
+// order, go to the front of the look-ahead's queue, so requests go out in the walk's
+// order.
+void askAheadOfMerge(SyncContext* context, FileNode* host, FileNode* device) {
     if (context->recurse == 0 || device == nullptr) return;
-    DeviceAhead* ahead = context->ahead;
-    std::vector<FileNode*> next;
+    std::vector<AheadEntry> next;
     FileNode* p = host != nullptr ? host->firstChild : nullptr;
     for (FileNode* q = device->firstChild; q != nullptr;) {
         int side = p == nullptr ? 1 : compareNames(p->name, q->name);
@@ -197,51 +30,26 @@ void askAhead(SyncContext* context, FileNode* host, FileNode* device) {
             continue;
         }
         if (side > 0 && isDirectory(q) && (context->copyFlags & kCopyDirsHost) != 0)
-            next.push_back(q);
+            next.push_back(AheadEntry{q, false});
         // The device is not asked when the host side has the marker.
-        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p)) {
-            next.push_back(q);
-            ahead->dirs[q].hostClear = true;
-        }
+        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p))
+            next.push_back(AheadEntry{q, true});
         if (side == 0) p = p->nextSibling;
         q = q->nextSibling;
     }
-    ahead->waiting.insert(ahead->waiting.begin(), next.begin(), next.end());
-    sendAhead(ahead);
+    askAhead(context->lookahead, next);
 }
 
-// The walk leaves a device directory without its listing: a record that is done is
-// removed now, one with a LIST out when the reply has been read and dropped.
-void leaveDevice(DeviceAhead* ahead, FileNode* device) {
-    auto found = ahead->dirs.find(device);
-    if (found == ahead->dirs.end()) return;
-    if (found->second.state == AheadState::Done)
-        ahead->dirs.erase(found);
-    else
-        found->second.drop = true;
-}
-
-void sayNotes(const std::string& notes) {
-    size_t start = 0;
-    while (start < notes.size()) {
-        size_t end = notes.find('\n', start);
-        std::string line = notes.substr(start, end - start);
-        reportMessage(line.c_str());
-        start = end + 1;
-    }
-}
-
-// One directory pair of the walk, with the requests in flight of `context->ahead`.
+// One directory pair of the walk, with the requests in flight of `context->lookahead`.
 void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
-    DeviceAhead* ahead = context->ahead;
+    DeviceLookahead* ahead = context->lookahead;
     // The device is not asked when the host side already has the marker (looked up
     // once: when the pair was asked for ahead, that answer holds).
-    auto known = device != nullptr ? ahead->dirs.find(device) : ahead->dirs.end();
-    bool hostClear = known != ahead->dirs.end() && known->second.hostClear;
+    bool hostClear = device != nullptr && lookaheadKnowsHostClear(ahead, device);
     bool marker = host != nullptr && !hostClear && hostHasMarker(context, host);
     if (!marker && device != nullptr) {
-        marker = awaitDevice(ahead, device, false)->marker;
-        if (marker) leaveDevice(ahead, device);
+        marker = awaitDeviceMarker(ahead, device);
+        if (marker) abandonDeviceListing(ahead, device);
     }
     if (marker) {
         setStatus(context, host, nullptr, HostDirIgnored);
@@ -253,43 +61,21 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     // asked for is read and dropped.
     if (host != nullptr &&
         !readHostDirectory(&context->heap, context->hostRoot, host, &context->hostWalk)) {
-        if (device != nullptr) leaveDevice(ahead, device);
+        if (device != nullptr) abandonDeviceListing(ahead, device);
         setStatus(context, host, nullptr, HostDirIgnored);
         setStatus(context, nullptr, device, AndroidDirIgnored);
         return;
     }
-    if (device != nullptr) {
-        sayNotes(awaitDevice(ahead, device, true)->notes);
-        ahead->dirs.erase(device);
-    }
-    askAhead(context, host, device);
+    if (device != nullptr) takeDeviceListing(ahead, device);
+    askAheadOfMerge(context, host, device);
     classifyChildren(context, host, device);
 }
 
-// The record of the requests ahead lives as long as one walk from its first level.
-void beginWalk(SyncContext* context, DeviceAhead* ahead) {
-    ahead->context = context;
-    uint32_t limit = context->requestWindow;
-    ahead->limit = limit == 0 || limit > kAheadDirs ? kAheadDirs : limit;
-    ahead->inFlight = 0;
-    ahead->draining = false;
-    ahead->rootRead = false;
-    ahead->rootExists = false;
-    context->ahead = ahead;
-}
-
+// The look-ahead lives as long as one walk; a raise leaves no pointer to it behind.
 struct WalkScope {
     SyncContext* context;
-    ~WalkScope() { context->ahead = nullptr; }
+    ~WalkScope() { context->lookahead = nullptr; }
 };
-
-// Replies nobody waited for (a host marker that appeared meanwhile, a walk that
-// stopped at the root) are read and dropped, leaving the connection clean for the
-// transfers.
-void endWalk(DeviceAhead* ahead) {
-    ahead->draining = true;
-    while (!ahead->sent.empty()) readAheadReply(ahead);
-}
 
 constexpr uint64_t kOneHour = 3600;
 
@@ -345,39 +131,28 @@ void setStatus(SyncContext* context, FileNode* host, FileNode* device, int statu
 }
 
 void compareTrees(SyncContext* context, FileNode* host, FileNode* device) {
-    if (context->ahead != nullptr) {
+    if (context->lookahead != nullptr) {
         compareLevel(context, host, device);
         return;
     }
-    DeviceAhead ahead;
-    beginWalk(context, &ahead);
+    DeviceLookahead ahead;
+    beginLookahead(&ahead, context);
     WalkScope scope{context};
     compareLevel(context, host, device);
-    endWalk(&ahead);
+    endLookahead(&ahead);
 }
 
 void compareRoots(SyncContext* context) {
     FileNode* device = &context->androidTop;
-    DeviceAhead ahead;
-    beginWalk(context, &ahead);
+    DeviceLookahead ahead;
+    beginLookahead(&ahead, context);
     WalkScope scope{context};
-    unsigned char request[kSyncRequestBytes];
-    uint32_t length = putStatRequest(&context->conn, request, context->androidRoot, device);
-    if (length != 0) {
-        ahead.sent.push_back(AheadRequest{device, AheadAsk::Root});
-        adbSendReading(&context->conn, request, length, readAheadReply, &ahead);
-        if (ahead.limit > 1 && !hostHasMarker(context, &context->hostTop)) {
-            ahead.dirs[device].hostClear = true;
-            ahead.waiting.push_back(device);
-            sendAhead(&ahead);
-        }
-        while (!ahead.rootRead) readAheadReply(&ahead);
-    }
+    bool exists = statDeviceRoot(&ahead, device, !hostHasMarker(context, &context->hostTop));
     char shown[kNarrowPathBytes];
     devicePathNarrow(context->androidRoot, device, shown);
-    checkRoot(ahead.rootExists, device, shown);
+    checkRoot(exists, device, shown);
     compareLevel(context, &context->hostTop, device);
-    endWalk(&ahead);
+    endLookahead(&ahead);
 }
 
 void checkRoot(bool exists, const FileNode* top, const char* shown) {

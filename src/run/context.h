@@ -27,8 +27,8 @@ constexpr uint32_t kCopyUpdateHost = 0x08;
 constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
-struct DeviceAhead;  // the comparison's device requests in flight (compare.cpp)
-struct NotCopied;    // a file the run did not copy (notcopied.h)
+struct DeviceLookahead;  // the comparison's device requests in flight (lookahead.h)
+struct NotCopied;        // a file the run did not copy (notcopied.h)
 
 struct SyncContext {
     PrivateHeap heap;
@@ -54,11 +54,11 @@ struct SyncContext {
     HostWalk hostWalk;       // the host directories being compared, by depth
     uint32_t pushesSkipped;  // files left as they were because they changed
     uint32_t pullsSkipped;
-    uint32_t requestWindow;  // files or directories in flight; 0 = the default
-    DeviceAhead* ahead;      // set while the comparison walks
-    NotCopied* notCopied;    // -k: the files not copied, the last one first
-    uint32_t drops;          // -k: connections lost since the last file copied
+    uint32_t requestWindow;       // files or directories in flight; 0 = the default
+    DeviceLookahead* lookahead;   // set while the comparison walks
+    NotCopied* notCopied;         // -k: the files not copied, the last one first
+    uint32_t drops;               // -k: connections lost since the last file copied
     const FileNode* lastDropped;  // -k: the file in flight at the last lost connection
-    const char* goneReason;  // -k: the device did not come back; the rest is not tried
-    uint32_t goneCode;       // ... and the run ends with this error after the list
+    const char* goneReason;       // -k: the device did not come back; the rest is not tried
+    uint32_t goneCode;            // ... and the run ends with this error after the list
 };

@@ -1,10 +1,10 @@
-// The copy passes. Requests go out ahead of their replies within a window: a push
-// sends the SEND, DATA and DONE of the next files while the statuses of earlier ones
-// are outstanding, a pull sends the RECVs of the next files while the earlier ones
+// The copy passes: two walks over the copy window (run/copywindow.h). A push sends
+// the SEND, DATA and DONE of the next files while the statuses of earlier ones are
+// outstanding, a pull sends the RECVs of the next files while the earlier ones
 // arrive. Replies come in request order and are read as they arrive; copy lines
 // appear in pass order, each timed from its file's first request byte. A pull
-// receives into a temporary file beside its target that replaces the target only
-// once the whole file has arrived, so a failed or interrupted pull keeps the old file.
+// receives into a temporary file (hostfs/pulltarget.h) that replaces its target only
+// once the whole file has arrived.
 #include "run/copypasses.h"
 
 #include <cstdio>
@@ -16,7 +16,9 @@
 #include "adb/syncqueries.h"
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
+#include "hostfs/pulltarget.h"
 #include "run/context.h"
+#include "run/copywindow.h"
 #include "run/listing.h"
 #include "run/notcopied.h"
 #include "support/encodings.h"
@@ -27,13 +29,6 @@
 namespace {
 
 constexpr uint32_t kMessageBytes = kNarrowPathBytes + 64;  // a skipped-path message
-
-// The window: at most this many files in flight, and their listed bytes at most
-// kWindowBytes unless one file alone is larger. At 5 ms a round trip, 128 files of
-// 4 KiB keep about 100 MB/s of small files moving; 4 MiB keeps a FAIL close to the
-// file it names while big files stream anyway (a file never waits for bytes of its own).
-constexpr uint32_t kWindowFiles = 128;
-constexpr uint64_t kWindowBytes = 4u << 20;
 
 // One write of a push: the SEND request, one DATA record and DONE fit together, so a
 // small file goes out in one write.
@@ -62,6 +57,21 @@ constexpr uint32_t kReasonBytes = 256;  // a reason held until its file retires
 // file for good. So reconnections are bounded by twice the files of the run.
 constexpr uint32_t kMaxDrops = 10;
 
+// A pass's own state beside its window: the pull's temporary file, and what -k
+// keeps about failures.
+struct PassState {
+    PullTarget target;  // pull: the oldest file's temporary file
+    bool pushing;
+    const char* stopReason;         // -k: the rest of the pass is not tried, for this reason
+    bool stopToSay;                 // -k: the pass stopped; its line is still to be written
+    char failure[kReasonBytes];     // -k: why the oldest pull fails; the rest of it is dropped
+    char hostReason[kReasonBytes];  // -k: why the newest push could not be read whole
+};
+
+PassState* passOf(CopyWindow* window) {
+    return static_cast<PassState*>(window->pass);
+}
+
 // A file that is not copied: a path that does not fit its buffer (a cut path would
 // name another file), or a file that changed since it was listed. One line on
 // standard output says so and the run goes on.
@@ -71,201 +81,6 @@ void reportSkipped(const FileNode* node, const char* reason) {
     char line[kMessageBytes];
     int length = std::snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
     if (length > 0) osWriteStdout(line, std::strlen(line));
-}
-
-// The temporary file of a pull. Until it is renamed over the target it is removed on
-// every way out, a raise included, so an interrupted pull leaves the old file as it was.
-struct PullTarget {
-    OsFile file = kNoFile;
-    bool created = false;
-    char16_t tempPath[kPathChars];
-
-    void discard() {
-        if (file != kNoFile) osCloseFile(file);
-        file = kNoFile;
-        if (created) osDeleteFile(tempPath);
-        if (created) osSetInterruptCleanup(nullptr, kNoFile);
-        created = false;
-    }
-    ~PullTarget() { discard(); }
-};
-
-void openPullTarget(PullTarget* target, const char16_t* path) {
-    target->file = createHostTempFile(path, target->tempPath);
-    target->created = true;
-    osSetInterruptCleanup(target->tempPath, target->file);  // Ctrl-C removes it too
-}
-
-// Closes the whole temporary file, gives it the permissions of the file it replaces,
-// and renames it over the target. False when the close reports a late write error.
-// Raises ERR_FILE_CREATE with the target when the rename fails (a directory there).
-bool replaceTarget(PullTarget* target, const char16_t* targetPath) {
-    bool closed = osCloseFile(target->file);
-    target->file = kNoFile;
-    if (!closed) return false;
-    // Fails harmlessly for a new file; a directory there fails the rename below.
-    osCopyPermissions(targetPath, target->tempPath);
-    if (!osRenameFile(target->tempPath, targetPath)) raiseErrorWide(ERR_FILE_CREATE, targetPath);
-    target->created = false;
-    osSetInterruptCleanup(nullptr, kNoFile);
-    return true;
-}
-
-// One file whose request went out and whose reply is not all read.
-struct InFlight {
-    FileNode* node;
-    int status;            // of its copy line
-    uint64_t start;        // counter at its first request byte
-    uint64_t bytes;        // listed size, counted against kWindowBytes
-    bool complete;         // push: its DONE went out, so its status may come
-    const char* notTried;  // -k: the pass stopped; its reply is read and dropped quietly
-};
-
-// The files in flight, oldest first, in a ring; only the oldest one's reply can be
-// on the connection.
-struct CopyWindow {
-    SyncContext* context;
-    bool (*readReply)(CopyWindow* window);  // one reply (push) or record (pull) of the oldest
-    uint32_t limit;                         // files in flight at most; 1 = one at a time
-    InFlight files[kWindowFiles];
-    uint32_t first;
-    uint32_t count;
-    uint64_t bytes;
-    bool shown;         // the oldest file's copy line is begun
-    PullTarget target;  // pull: the oldest file's temporary file
-    uint64_t received;  // pull: its bytes so far
-    bool pushing;
-    const char* stopReason;         // -k: the rest of the pass is not tried, for this reason
-    char failure[kReasonBytes];     // -k: why the oldest pull fails; the rest of it is dropped
-    char hostReason[kReasonBytes];  // -k: why the newest push could not be read whole
-    bool stopToSay;                 // -k: the pass stopped; its line is still to be written
-};
-
-InFlight* oldest(CopyWindow* window) {
-    return &window->files[window->first];
-}
-
-// Begins the oldest file's copy line (when not yet done), timed from its first byte.
-void showOldest(CopyWindow* window) {
-    if (window->shown || window->count == 0) return;
-    InFlight* file = oldest(window);
-    if (file->notTried) return;  // no line: the list at the end names it
-    beginCopyLine(window->context, file->status, file->node, file->node->partner);
-    window->context->copyStart = file->start;
-    window->shown = true;
-}
-
-// Ends the oldest file's copy line with its duration, or, when it was not copied
-// (`skipped`), with the reason already said, and moves on to the next file.
-void dropOldest(CopyWindow* window) {
-    InFlight* file = oldest(window);
-    window->bytes -= file->bytes;
-    window->first = (window->first + 1) % kWindowFiles;
-    window->count -= 1;
-    window->shown = false;
-    showOldest(window);
-}
-
-void retireOldest(CopyWindow* window, const char* skipped = nullptr) {
-    InFlight* file = oldest(window);
-    if (skipped == nullptr) {
-        endCopyLine(window->context, file->status);
-        window->context->drops = 0;  // a file copied: the connection is good again
-    } else
-        abandonCopyLine(window->context, file->status, file->node, skipped);
-    dropOldest(window);
-}
-
-// True when the oldest file's copy line is begun and waits for its end.
-bool oldestLineOpen(CopyWindow* window) {
-    return window->shown && (window->context->listMask & statusBit(oldest(window)->status));
-}
-
-// -k: the line that says a full side stopped its pass.
-void sayStopped(CopyWindow* window) {
-    window->stopToSay = false;
-    char line[kReasonBytes];
-    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
-                  window->pushing ? "The device is full" : "The host disk is full",
-                  window->pushing ? "push" : "pull", osLineEnd());
-    osWriteStdout(line, std::strlen(line));
-}
-
-// -k: the oldest file is not copied: its line (or one of its own) says why, the
-// list keeps it, and the window moves on.
-void failOldest(CopyWindow* window, const char* reason) {
-    InFlight* file = oldest(window);
-    if (file->notTried == nullptr)
-        sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
-    keepNotCopied(window->context, file->status, file->node, reason);
-    if (window->stopToSay) sayStopped(window);
-    dropOldest(window);
-}
-
-// A reply when nothing is in flight answers a request that was never sent.
-InFlight* expectReply(CopyWindow* window) {
-    if (window->count == 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    showOldest(window);  // a FAIL that follows is read under its file's line
-    return oldest(window);
-}
-
-bool readReplyOf(void* window) {
-    CopyWindow* w = static_cast<CopyWindow*>(window);
-    return w->readReply(w);
-}
-
-// Sends with replies in flight, reading them whenever the link has no room.
-bool sendReading(CopyWindow* window, const unsigned char* data, uint32_t count) {
-    return adbSendReading(&window->context->conn, data, count, readReplyOf, window);
-}
-
-// Reads the replies that are already there, without waiting for more. Bytes beyond
-// the files in flight are left for the next file (whose reply they then spoil) or
-// for the end of the pass, where they answer nothing that was asked.
-bool readArrived(CopyWindow* window) {
-    while (window->count > 0 && adbBytesAvailable(&window->context->conn) > 0)
-        if (!window->readReply(window)) return false;
-    return true;
-}
-
-// Reads replies until at most `keep` files are in flight.
-bool drainTo(CopyWindow* window, uint32_t keep) {
-    while (window->count > keep)
-        if (!window->readReply(window)) return false;
-    return true;
-}
-
-// Waits for room in the window for a file of `bytes`, then counts it in, starting its
-// time now, just before its first request byte.
-bool admit(CopyWindow* window, FileNode* node, int status, uint64_t bytes) {
-    while (window->count >= window->limit ||
-           (window->count > 0 && window->bytes + bytes > kWindowBytes))
-        if (!window->readReply(window)) return false;
-    uint32_t slot = (window->first + window->count) % kWindowFiles;
-    window->files[slot] = InFlight{node, status, osPerfCounter(), bytes, false, nullptr};
-    window->count += 1;
-    window->bytes += bytes;
-    showOldest(window);
-    return true;
-}
-
-bool readPushReply(CopyWindow* window);
-
-void initWindow(CopyWindow* window, SyncContext* context, bool (*readReply)(CopyWindow*)) {
-    window->context = context;
-    window->readReply = readReply;
-    uint32_t limit = context->requestWindow;
-    window->limit = limit == 0 || limit > kWindowFiles ? kWindowFiles : limit;
-    window->first = 0;
-    window->count = 0;
-    window->bytes = 0;
-    window->shown = false;
-    window->received = 0;
-    window->pushing = readReply == readPushReply;
-    window->stopReason = context->goneReason;
-    window->failure[0] = 0;
-    window->hostReason[0] = 0;
-    window->stopToSay = false;
 }
 
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
@@ -290,20 +105,51 @@ int pullStatus(const FileNode* node) {
     return node->partner ? UpdatedOnHost : CreatedOnHost;
 }
 
+int statusOf(CopyWindow* window, const FileNode* node) {
+    return passOf(window)->pushing ? pushStatus(node) : pullStatus(node);
+}
+
 // A file skipped before it went out: with -k it is also kept for the list.
 void keepSkipped(CopyWindow* window, FileNode* node, const char* reason) {
     if (window->context->keepGoing)
-        keepNotCopied(window->context, window->pushing ? pushStatus(node) : pullStatus(node), node,
-                      reason);
+        keepNotCopied(window->context, statusOf(window, node), node, reason);
+}
+
+// A file copied: the connection is good again.
+void retireCopied(CopyWindow* window) {
+    retireOldest(window);
+    window->context->drops = 0;
+}
+
+// -k: the line that says a full side stopped its pass.
+void sayStopped(CopyWindow* window) {
+    PassState* pass = passOf(window);
+    pass->stopToSay = false;
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
+                  pass->pushing ? "The device is full" : "The host disk is full",
+                  pass->pushing ? "push" : "pull", osLineEnd());
+    osWriteStdout(line, std::strlen(line));
+}
+
+// -k: the oldest file is not copied: its line (or one of its own) says why, the
+// list keeps it, and the window moves on.
+void failOldest(CopyWindow* window, const char* reason) {
+    InFlightFile* file = oldestFile(window);
+    if (file->notTried == nullptr)
+        sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
+    keepNotCopied(window->context, file->status, file->node, reason);
+    if (passOf(window)->stopToSay) sayStopped(window);
+    dropOldest(window);
 }
 
 // The oldest push's status. A FAIL raises under its file's line; an OKAY before the
 // file's DONE went out answers nothing that was asked.
 bool readPushReply(CopyWindow* window) {
-    InFlight* file = expectReply(window);
+    InFlightFile* file = oldestAwaitingReply(window);
     readSendStatus(&window->context->conn);
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    retireOldest(window);
+    retireCopied(window);
     return true;
 }
 
@@ -320,20 +166,19 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     char16_t localPath[kPathChars];
     char remotePath[kNarrowPathBytes];
     if (!pushTargets(context, node, localPath, remotePath)) {
-        if (!drainTo(window, 0)) return false;  // the line keeps its place in the pass
+        if (!drainWindow(window, 0)) return false;  // the line keeps its place in the pass
         reportSkipped(node, kPathTooLong);
         keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
 
-    // The whole 64-bit length: `size` holds only its low 32 bits.
-    uint64_t length = node->fullSize >= node->size ? node->fullSize : node->size;
+    uint64_t length = node->size;
     OsFile file = osOpenRead(localPath);
     OsFileInfo info;
     if (file == kNoFile) {
         char reason[kReasonBytes];
         osLastFileError(reason, sizeof reason);
-        if (!drainTo(window, 0)) return false;
+        if (!drainWindow(window, 0)) return false;
         if (osStatPath(localPath, &info)) {
             if (!context->keepGoing) raiseErrorWide(ERR_FILE_OPEN, localPath);
             sayNotCopied(context, node, reason, false);
@@ -350,14 +195,14 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     } closer{file};
     uint64_t openedSize = 0;
     if (!osFileSize(file, &openedSize) || openedSize != length) {
-        if (!drainTo(window, 0)) return false;
+        if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kFileChanged);
         keepNotCopied(context, pushStatus(node), node, kReasonChanged);
         return true;
     }
     int status = pushStatus(node);
-    if (!admit(window, node, status, length)) return false;
-    InFlight* entry = &window->files[(window->first + window->count - 1) % kWindowFiles];
+    if (!addToWindow(window, node, status, length)) return false;
+    InFlightFile* entry = newestFile(window);
     uint32_t seconds = 0;  // stays 0 for a time before 1970
     fileTimeToUnix(node->mtime, &seconds, context->timeRounding);
 
@@ -367,12 +212,12 @@ bool pushOne(CopyWindow* window, FileNode* node) {
         uint32_t count =
             remaining < kDataChunkBytes ? static_cast<uint32_t>(remaining) : kDataChunkBytes;
         if (used + kSyncHeaderBytes + count > kBatchBytes) {
-            if (!sendReading(window, batch, used) || !readArrived(window)) return false;
+            if (!sendWithReplies(window, batch, used) || !readArrivedReplies(window)) return false;
             used = 0;
         }
-        if (!readWhole(file, batch + used + kSyncHeaderBytes, count, window->hostReason)) {
+        if (!readWhole(file, batch + used + kSyncHeaderBytes, count, passOf(window)->hostReason)) {
             // The earlier files finish first, so their lines come before this one's.
-            drainTo(window, 1);
+            drainWindow(window, 1);
             return false;
         }
         putRecordHeader(batch + used, "DATA", count);
@@ -382,7 +227,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     putRecordHeader(batch + used, "DONE", seconds);
     used += kSyncHeaderBytes;
     entry->complete = true;  // its status may come once this write is out
-    return sendReading(window, batch, used) && readArrived(window);
+    return sendWithReplies(window, batch, used) && readArrivedReplies(window);
 }
 
 // The host path a pulled file goes to: below the host root for a new file, below the
@@ -396,24 +241,26 @@ bool pullTargetPath(const SyncContext* context, const FileNode* node, char16_t* 
 // the rest of its data is read and dropped, and at its DONE it is listed. A full disk
 // stops the pass: the files in flight behind it are read and dropped without a line.
 void failOldestPull(CopyWindow* window, bool full) {
-    osLastFileError(window->failure, kReasonBytes);
-    window->target.discard();
-    if (!full || window->stopReason) return;
-    window->stopReason = kReasonHostFull;
+    PassState* pass = passOf(window);
+    osLastFileError(pass->failure, kReasonBytes);
+    discardPullTarget(&pass->target);
+    if (!full || pass->stopReason) return;
+    pass->stopReason = kReasonHostFull;
     for (uint32_t i = 1; i < window->count; ++i)
         window->files[(window->first + i) % kWindowFiles].notTried = kReasonHostFull;
-    window->stopToSay = true;  // once the oldest's line is ended
+    pass->stopToSay = true;  // once the oldest's line is ended
 }
 
 // Opens the oldest pull's temporary file; with -k a file that cannot be created
 // fails the oldest pull instead of the run.
 bool openTarget(CopyWindow* window, const char16_t* targetPath) {
+    PullTarget* target = &passOf(window)->target;
     if (!window->context->keepGoing) {
-        openPullTarget(&window->target, targetPath);
+        openPullTarget(target, targetPath);
         return true;
     }
     try {
-        openPullTarget(&window->target, targetPath);
+        openPullTarget(target, targetPath);
         return true;
     } catch (const SyncError& error) {
         if (error.code != ERR_DIR_CREATE && error.code != ERR_FILE_CREATE) throw;
@@ -422,16 +269,31 @@ bool openTarget(CopyWindow* window, const char16_t* targetPath) {
     }
 }
 
+// Gives the whole temporary file its time and renames it over the target; with -k a
+// late write error or a failed rename fails the oldest pull instead of the run.
+bool replaceTarget(CopyWindow* window, const char16_t* targetPath, uint64_t mtime) {
+    PullTarget* target = &passOf(window)->target;
+    if (!window->context->keepGoing) return replaceWithPullTarget(target, targetPath, mtime);
+    try {
+        if (replaceWithPullTarget(target, targetPath, mtime)) return true;
+    } catch (const SyncError& error) {
+        if (error.code != ERR_FILE_CREATE) throw;
+    }
+    failOldestPull(window, osLastFileErrorIsFull());
+    return false;
+}
+
 // The next record of the oldest pull; at its DONE the file replaces its target. False
 // when the host file cannot be written or renamed (with -k the file is listed instead).
 bool readPullReply(CopyWindow* window) {
-    InFlight* file = expectReply(window);
+    InFlightFile* file = oldestAwaitingReply(window);
     SyncContext* context = window->context;
     AdbConnection* conn = &context->conn;
     FileNode* node = file->node;
     char16_t targetPath[kPathChars];  // built when needed; it fitted when the RECV went out
-    PullTarget* target = &window->target;
-    bool dropping = file->notTried != nullptr || window->failure[0] != 0;
+    PassState* pass = passOf(window);
+    PullTarget* target = &pass->target;
+    bool dropping = file->notTried != nullptr || pass->failure[0] != 0;
 
     uint32_t length = 0;
     if (readRecvRecord(conn, &length)) {
@@ -446,8 +308,7 @@ bool readPullReply(CopyWindow* window) {
             uint32_t piece = length < kDataChunkBytes ? length : kDataChunkBytes;
             adbReceiveAll(conn, receiveBuffer, piece);
             length -= piece;
-            window->received += piece;
-            if (dropping || osWriteFile(target->file, receiveBuffer, piece)) continue;
+            if (dropping || writePullTarget(target, receiveBuffer, piece)) continue;
             if (!context->keepGoing) return false;
             failOldestPull(window, osLastFileErrorIsFull());
             dropping = true;
@@ -455,55 +316,38 @@ bool readPullReply(CopyWindow* window) {
         return true;
     }
 
-    uint64_t received = window->received;
-    window->received = 0;
     if (file->notTried != nullptr) {
         keepNotCopied(context, file->status, node, file->notTried);
         dropOldest(window);
         return true;
     }
-    if (window->failure[0] != 0) {
-        failOldest(window, window->failure);
-        window->failure[0] = 0;
+    if (pass->failure[0] != 0) {
+        failOldest(window, pass->failure);
+        pass->failure[0] = 0;
         return true;
     }
     // A file whose length is not the one the device listed changed while it was
     // copied (a recording, a download): it replaces nothing, and the run goes on.
     // v1 listings carry only the low 32 bits of a size.
     bool wideSizes = (conn->features & kFeatureListV2) != 0;
-    bool whole =
-        wideSizes ? received == node->fullSize : static_cast<uint32_t>(received) == node->size;
+    bool whole = wideSizes ? target->written == node->size
+                           : sizeLow32(target->written) == sizeLow32(node->size);
     if (!whole) {
-        target->discard();
+        discardPullTarget(target);
         keepNotCopied(context, file->status, node, kReasonChanged);
         retireOldest(window, kFileChanged);
         return true;
     }
     pullTargetPath(context, node, targetPath);
-    if (!target->created && !openTarget(window, targetPath)) {
-        failOldest(window, window->failure);
-        window->failure[0] = 0;
-        return true;
-    }
-    osSetFileTime(target->file, node->mtime);  // a file without the device time is still whole
-    bool replaced = false;
-    if (!context->keepGoing) {
-        replaced = replaceTarget(target, targetPath);
-    } else {
-        try {
-            replaced = replaceTarget(target, targetPath);
-        } catch (const SyncError& error) {
-            if (error.code != ERR_FILE_CREATE) throw;
-        }
-    }
+    bool replaced = (target->created || openTarget(window, targetPath)) &&
+                    replaceTarget(window, targetPath, node->mtime);
     if (!replaced) {
         if (!context->keepGoing) return false;
-        failOldestPull(window, osLastFileErrorIsFull());
-        failOldest(window, window->failure);
-        window->failure[0] = 0;
+        failOldest(window, pass->failure);
+        pass->failure[0] = 0;
         return true;
     }
-    retireOldest(window);
+    retireCopied(window);
     return true;
 }
 
@@ -514,26 +358,18 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     char16_t targetPath[kPathChars];
     if (!devicePath(context->androidRoot, node, remotePath) ||
         !pullTargetPath(context, node, targetPath) || !hostTempPathFits(targetPath)) {
-        if (!drainTo(window, 0)) return false;
+        if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
         keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
     int status = pullStatus(node);
-    if (!admit(window, node, status, node->size)) return false;
+    if (!addToWindow(window, node, status, node->size)) return false;
     unsigned char request[kSyncRequestBytes];
     uint32_t used = putRecvRequest(request, remotePath);
-    return sendReading(window, request, used) && readArrived(window);
+    return sendWithReplies(window, request, used) && readArrivedReplies(window);
 }
 
-// Everything in flight is read to its end; a reply beyond them answers nothing.
-bool finishWindow(CopyWindow* window) {
-    if (!drainTo(window, 0)) return false;
-    if (adbBytesAvailable(&window->context->conn) > 0) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // -k: going on past a file that cannot be copied and past a lost connection
 // ---------------------------------------------------------------------------
 
@@ -541,10 +377,6 @@ void writeRunLine(const char* text) {
     char line[kReasonBytes];
     std::snprintf(line, sizeof line, "%s%s", text, osLineEnd());
     osWriteStdout(line, std::strlen(line));
-}
-
-int statusOf(const CopyWindow* window, const FileNode* node) {
-    return window->pushing ? pushStatus(node) : pullStatus(node);
 }
 
 bool deviceSaysFull(const char* text) {
@@ -558,7 +390,7 @@ void giveUp(CopyWindow* window, const char* reason, uint32_t code) {
     SyncContext* context = window->context;
     context->goneReason = reason;
     context->goneCode = code;
-    window->stopReason = reason;
+    passOf(window)->stopReason = reason;
     adbRelease(&context->conn);
 }
 
@@ -589,24 +421,24 @@ bool reopen(CopyWindow* window, bool afterFail) {
 // the connection is opened again.
 void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
     SyncContext* context = window->context;
-    window->target.discard();
-    window->received = 0;
+    discardPullTarget(&passOf(window)->target);
     uint32_t from = 0;
     if (window->count > 0) {
-        InFlight* file = oldest(window);
+        InFlightFile* file = oldestFile(window);
         char reason[kReasonBytes];
         reason[0] = 0;
-        if (window->failure[0] != 0)
-            std::snprintf(reason, sizeof reason, "%s", window->failure);
+        if (passOf(window)->failure[0] != 0)
+            std::snprintf(reason, sizeof reason, "%s", passOf(window)->failure);
         else if (fault == CopyFault::DeviceFail)
             std::snprintf(reason, sizeof reason, "%s", raisedText());
         else if (context->lastDropped == file->node)
             std::snprintf(reason, sizeof reason, "%s", kReasonDroppedTwice);
         if (fault == CopyFault::Dropped) context->lastDropped = file->node;
         if (reason[0] != 0 && file->notTried == nullptr) {
-            if (window->pushing && deviceSaysFull(reason) && window->stopReason == nullptr) {
-                window->stopReason = kReasonDeviceFull;
-                window->stopToSay = true;
+            if (passOf(window)->pushing && deviceSaysFull(reason) &&
+                passOf(window)->stopReason == nullptr) {
+                passOf(window)->stopReason = kReasonDeviceFull;
+                passOf(window)->stopToSay = true;
             }
             sayNotCopied(context, file->node, reason, oldestLineOpen(window));
             keepNotCopied(context, file->status, file->node, reason);
@@ -614,21 +446,18 @@ void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
         } else if (oldestLineOpen(window)) {
             writeRunLine("interrupted");
         }
-        if (window->stopToSay) sayStopped(window);
+        if (passOf(window)->stopToSay) sayStopped(window);
     }
     for (uint32_t i = from; i < window->count; ++i) {
-        InFlight* file = &window->files[(window->first + i) % kWindowFiles];
-        const char* notTried = file->notTried ? file->notTried : window->stopReason;
+        InFlightFile* file = &window->files[(window->first + i) % kWindowFiles];
+        const char* notTried = file->notTried ? file->notTried : passOf(window)->stopReason;
         if (notTried)
             keepNotCopied(context, file->status, file->node, notTried);
         else
             redo->push_back(file->node);
     }
-    window->failure[0] = 0;
-    window->first = 0;
-    window->count = 0;
-    window->bytes = 0;
-    window->shown = false;
+    passOf(window)->failure[0] = 0;
+    emptyWindow(window);
     reopen(window, fault == CopyFault::DeviceFail);
 }
 
@@ -636,16 +465,13 @@ void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
 // it finish on this connection, then the connection is ended (the device drops the
 // partial file) and opened again.
 void abandonNewest(CopyWindow* window) {
-    drainTo(window, 1);
+    drainWindow(window, 1);
     char reason[kReasonBytes];
-    std::snprintf(reason, sizeof reason, "%s", window->hostReason);
-    InFlight* file = oldest(window);
+    std::snprintf(reason, sizeof reason, "%s", passOf(window)->hostReason);
+    InFlightFile* file = oldestFile(window);
     sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
     keepNotCopied(window->context, file->status, file->node, reason);
-    window->first = 0;
-    window->count = 0;
-    window->bytes = 0;
-    window->shown = false;
+    emptyWindow(window);
     reopen(window, true);
 }
 
@@ -657,9 +483,10 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
     std::deque<FileNode*> todo;
     if (node) todo.push_back(node);
     for (;;) {
-        if (window->stopReason) {
+        if (passOf(window)->stopReason) {
             for (FileNode* left : todo)
-                keepNotCopied(window->context, statusOf(window, left), left, window->stopReason);
+                keepNotCopied(window->context, statusOf(window, left), left,
+                              passOf(window)->stopReason);
             todo.clear();
         }
         if (todo.empty() && !finish) return;
@@ -694,7 +521,13 @@ bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t crea
               bool (*readReply)(CopyWindow*)) {
     context->printedAny = 0;
     CopyWindow window;
-    initWindow(&window, context, readReply);
+    PassState pass;
+    pass.pushing = readReply == readPushReply;
+    pass.stopReason = context->goneReason;  // nothing is tried once the device is gone
+    pass.stopToSay = false;
+    pass.failure[0] = 0;
+    pass.hostReason[0] = 0;
+    initCopyWindow(&window, context, readReply, &pass);
     for (FileNode* node = top->firstChild; node; node = nextNode(node)) {
         bool wanted = (node->status == onlyStatus && (context->copyFlags & createFlag)) ||
                       (node->status == newerStatus && (context->copyFlags & updateFlag));
@@ -713,18 +546,6 @@ bool copyPass(SyncContext* context, FileNode* top, int onlyStatus, uint32_t crea
 }
 
 }  // namespace
-
-bool pushFile(SyncContext* context, FileNode* node) {
-    CopyWindow window;
-    initWindow(&window, context, readPushReply);
-    return pushOne(&window, node) && finishWindow(&window);
-}
-
-bool pullFile(SyncContext* context, FileNode* node) {
-    CopyWindow window;
-    initWindow(&window, context, readPullReply);
-    return pullOne(&window, node) && finishWindow(&window);
-}
 
 bool pushPass(SyncContext* context) {
     return copyPass(context, &context->hostTop, HostFileOnly, kCopyCreateAndroid, HostFileNewer,

@@ -287,13 +287,6 @@ void formatTimeDiff(uint64_t difference, char* out) {
     strcat(out, row->unit);
 }
 
-uint64_t listedSize(const FileNode* node) {
-    // fullSize holds the whole size; a node made without it (0) has only `size`.
-    if (node->fullSize != 0 && static_cast<uint32_t>(node->fullSize) == node->size)
-        return node->fullSize;
-    return node->size;
-}
-
 uint64_t copyElapsed(uint64_t ticks, uint64_t frequency) {
     constexpr uint64_t kMax = ~0ull;
     if (frequency == 0) return 0;
@@ -320,7 +313,7 @@ void writeListLine(SyncContext* context, int status, const FileNode* node, const
     size_t shift = 0;
     if (!isDirectory(node)) {
         char number[kWideNumberChars];
-        formatThousands64(listedSize(node), number);
+        formatThousands64(node->size, number);
         size_t width = strlen(number);
         size_t normalWidth = kSizeEndColumn + 1 - kSizeColumn;
         if (width > normalWidth) shift = width - normalWidth;
@@ -339,8 +332,8 @@ void writeListLine(SyncContext* context, int status, const FileNode* node, const
     appendText(&line, path);
 
     if (partner != nullptr) {
-        uint64_t size = listedSize(node);
-        uint64_t partnerSize = listedSize(partner);
+        uint64_t size = node->size;
+        uint64_t partnerSize = partner->size;
         if (size != partnerSize) {
             char text[kSizeDiffChars];
             if (size > partnerSize)

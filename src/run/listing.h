@@ -24,8 +24,6 @@ void formatThousands(uint32_t value, char* out);
 void formatThousands64(uint64_t value, char* out);
 void formatSizeDiff(int64_t difference, char* out);
 void formatTimeDiff(uint64_t difference, char* out);
-// The size a listing shows: a host node's whole 64-bit size, else the 32-bit size.
-uint64_t listedSize(const FileNode* node);
 // Elapsed time of `ticks` counter ticks in 100 ns units, without overflow on the
 // way (saturated when the result itself does not fit); 0 for a zero frequency.
 uint64_t copyElapsed(uint64_t ticks, uint64_t frequency);

@@ -1,6 +1,5 @@
 // Program entry: fills the run's context from the command line, runs the sync, then
 // closes the ADB connection and releases the private heap.
-#include <cstdlib>
 #include <new>
 
 #include "adb/connection.h"
@@ -19,20 +18,6 @@ void reportFault(const ExceptionInfo* info) {
     reportException(info);
 }
 
-// The benchmarks measure the one-request-at-a-time behaviour with
-// TANDRIX_WINDOW=1 (files or directories in flight); nothing else reads it, and
-// anything but a small decimal number leaves the default.
-uint32_t requestWindowSetting() {
-    const char* text = std::getenv("TANDRIX_WINDOW");
-    if (text == nullptr) return 0;
-    uint32_t value = 0;
-    for (const char* c = text; *c != 0; ++c) {
-        if (*c < '0' || *c > '9' || value > 1000) return 0;
-        value = value * 10 + static_cast<uint32_t>(*c - '0');
-    }
-    return value;
-}
-
 }  // namespace
 
 // The SyncError handler covers the run and also the heap reservations that come
@@ -44,10 +29,7 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == 0) {
-            context.requestWindow = requestWindowSetting();
-            code = runSync(&context);
-        }
+        if (code == 0) code = runSync(&context);
     } catch (const SyncError& error) {
         ExceptionInfo info = syncErrorInfo(error);
         reportException(&info);

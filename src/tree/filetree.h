@@ -25,15 +25,19 @@ struct FileNode {
     FileNode* partner;  // paired node of the other tree, set both ways
     char16_t* name;     // null only for the top nodes
     uint32_t mode;      // Unix-style; type bits 0xF000
-    uint32_t size;      // low 32 bits of the size
+    uint64_t size;      // bytes (a v1 device listing gives only the low 32 bits)
     uint64_t mtime;     // FILETIME
     int32_t order;      // position in the merged name order of its directory
     int32_t status;     // NodeStatus
-    uint64_t fullSize;  // host nodes: the whole 64-bit size (pushed whole)
 };
 
 inline bool isDirectory(const FileNode* node) {
     return (node->mode & kModeTypeMask) == kModeDirectory;
+}
+
+// The low 32 bits of a size: all a v1 listing carries, so what a v1 length compares by.
+inline uint32_t sizeLow32(uint64_t size) {
+    return static_cast<uint32_t>(size);
 }
 
 int compareNames(const char16_t* a, const char16_t* b);

@@ -3,7 +3,7 @@
 # before the first reply. A FAIL or a dropped connection in the middle of a push or a
 # pull ends the run under the failed file's line with the host files intact; a device
 # that answers more than it was asked ends the run; and every run prints exactly what
-# the same run prints with one request at a time (TANDRIX_WINDOW=1).
+# the same run printed with one request at a time, held below.
 source "$(dirname "$0")/lib/common.bash"
 e2e_setup "$@"
 
@@ -93,18 +93,20 @@ both_trees() {
     { tree_listing "$H"; tree_listing "$S"; } | awk '$1 == "d" { $4 = "-" } { print }'
 }
 
-# same_as_one_at_a_time ARGS...: the run prints what it prints with one request in
-# flight at a time, and leaves the same trees.
+# same_as_one_at_a_time TREES ARGS...: the run prints what one request at a time
+# printed (standard output on stdin, masked, without line ends' CRs; standard error
+# in $WANT_ERR), and leaves trees whose listing has the cksum TREES.
 same_as_one_at_a_time() {
-    local out err trees
+    local want=$(cat) trees=$1
+    shift
     run_tool "$@"
-    out=$(masked_out); err=$(cat "$WORK/err"); trees=$(both_trees)
-    restore
-    TANDRIX_WINDOW=1 run_tool "$@"
-    [ "$(masked_out)" = "$out" ] || fail "standard output differs from one at a time: $(diff <(echo "$out") <(masked_out))"
-    [ "$(cat "$WORK/err")" = "$err" ] || fail "standard error differs from one at a time"
-    [ "$(both_trees)" = "$trees" ] || fail "trees differ: $(diff <(echo "$trees") <(both_trees))"
-    [ -n "$out" ] || fail "nothing printed"
+    expect_rc 0
+    [ "$(masked_out | tr -d '\r')" = "$want" ] ||
+        fail "standard output differs from one at a time: $(diff <(echo "$want") <(masked_out | tr -d '\r'))"
+    local err=$WANT_ERR   # Windows puts a line end before each message
+    [ "$PLATFORM" = windows ] && err=$(sed 's/^/\n/' <<<"$WANT_ERR")
+    [ "$(tr -d '\r' < "$WORK/err")" = "$err" ] || fail "standard error differs from one at a time"
+    [ "$(both_trees | cksum)" = "$trees" ] || fail "trees differ from one at a time: $(both_trees)"
 }
 
 # A tree of three levels with markers on both sides, one-sided and conflicting
@@ -133,7 +135,51 @@ deep_fixture
 sim_start "$D" --delay-ms 5 --fault "list=/sdcard/a/2 dent 0x81a4 1 $T bad/name" \
     --fault "list=/sdcard/b/3 dent 0x81a4 1 $T n\\{300}" \
     --fault "list=/sdcard/c dent 0x81a4 1 $T bad/name"
-same_as_one_at_a_time -l -s -v host:"$H" sdcard
+W=$(ltime $T)
+WANT_ERR="Skipped device entry \"bad/name\" in \"/sdcard/a/2\": not a valid file name
+Skipped device entry \"$(printf 'n%.0s' {1..255})\" in \"/sdcard/b/3\": name longer than 255 bytes"
+BEFORE=$(both_trees | cksum)
+same_as_one_at_a_time "$BEFORE" -l -s -v host:"$H" sdcard <<EOF
+
+                 $W  a
+                 $W  a/1
+A             1  $W  a/1/d.txt
+H             1  $W  a/1/h.txt
+                 $W  a/1/x
+A>            1  $W  a/1/x/same.txt  +7s
+                 $W  a/2
+A             1  $W  a/2/d.txt
+H             1  $W  a/2/h.txt
+                 $W  a/2/x
+A>            1  $W  a/2/x/same.txt  +7s
+                 $W  a/3
+A             1  $W  a/3/d.txt
+H             1  $W  a/3/h.txt
+                 $W  a/3/x
+A>            1  $W  a/3/x/same.txt  +7s
+                 $W  b
+                 $W  b/1
+A             1  $W  b/1/d.txt
+H             1  $W  b/1/h.txt
+                 $W  b/1/x
+A>            1  $W  b/1/x/same.txt  +7s
+                 $W  b/3
+A             1  $W  b/3/d.txt
+H             1  $W  b/3/h.txt
+                 $W  b/3/x
+A>            1  $W  b/3/x/same.txt  +7s
+H!               $W  conf
+A                $W  donly
+
+    Dirs match                 14
+A   Android dir only            1
+H!  Host dir conflict           1
+    Host dir ignored            2
+    Android dir ignored         2
+H   Host file only              5
+A   Android file only           5
+A>  Android file newer          5
+EOF
 # The listing of the marked /sdcard/c may come with its marker STAT, but is dropped.
 [ "$(grep -c '^Skipped device entry' "$WORK/err")" = 2 ] || fail "the skipped entries were not named"
 run_log | grep -q '^L[SI][ST][T2] /sdcard/c/[0-9]' && fail "a directory below the marker was asked for"
@@ -141,6 +187,22 @@ run_log | grep -q '^L[SI][ST][T2] /sdcard/b/2/' && fail "device asked after a ho
 run_log | grep -q '^LIS2 /sdcard/a/1$' || fail "the request log does not show the listings"
 
 scenario "pushes and pulls in flight print what one at a time prints"
-same_as_one_at_a_time -s -acs -hcs host:"$H" sdcard
+restore
+same_as_one_at_a_time "3775548369 1905" -s -acs -hcs host:"$H" sdcard <<EOF
+H!               $W  conf
+
+->            1  $W  a/1/h.txt - T
+->            1  $W  a/2/h.txt - T
+->            1  $W  a/3/h.txt - T
+->            1  $W  b/1/h.txt - T
+->            1  $W  b/3/h.txt - T
+
+<-            1  $W  a/1/d.txt - T
+<-            1  $W  a/2/d.txt - T
+<-            1  $W  a/3/d.txt - T
+<-            1  $W  b/1/d.txt - T
+<-            1  $W  b/3/d.txt - T
+<-            1  $W  donly/1/y.txt - T
+EOF
 
 e2e_finish

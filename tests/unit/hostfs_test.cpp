@@ -334,7 +334,7 @@ constexpr uint64_t kSomeTime = 132000000001234567ull;  // 2019-04-13, 100 ns pre
 struct ReadResult {
     std::u16string name;
     uint32_t mode;
-    uint32_t size;
+    uint64_t size;
 };
 
 std::vector<ReadResult> children(const FileNode* directory) {
@@ -362,7 +362,7 @@ TEST_F(HostFsTest, StatHostNodeFillsTypeSizeAndTime) {
     ASSERT_TRUE(statHostNode(context->hostRoot, &node));
     EXPECT_EQ(node.mode, kModeFile);
     EXPECT_EQ(node.size, 10u);
-    EXPECT_EQ(node.fullSize, 10u);
+    EXPECT_EQ(sizeLow32(node.size), 10u);
     EXPECT_EQ(node.mtime, kSomeTime);
 
     ASSERT_TRUE(statHostNode(context->hostRoot, &context->hostTop));
@@ -377,7 +377,7 @@ TEST_F(HostFsTest, StatHostNodeFillsTypeSizeAndTime) {
     EXPECT_EQ(absent.size, 77u);
 }
 
-TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSizeInFullSize) {
+TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSize) {
     std::u16string base = path();
     std::copy(base.begin(), base.end(), context->hostRoot);
     writeFile(u"big", "");
@@ -387,8 +387,8 @@ TEST_F(HostFsTest, SizesBeyond32BitsKeepTheWholeSizeInFullSize) {
     ASSERT_TRUE(readHostDirectory(&context->heap, context->hostRoot, &context->hostTop,
                                   &context->hostWalk));
     ASSERT_NE(context->hostTop.firstChild, nullptr);
-    EXPECT_EQ(context->hostTop.firstChild->size, 0x10u);
-    EXPECT_EQ(context->hostTop.firstChild->fullSize, 0x100000010ull);
+    EXPECT_EQ(sizeLow32(context->hostTop.firstChild->size), 0x10u);
+    EXPECT_EQ(context->hostTop.firstChild->size, 0x100000010ull);
 }
 
 TEST_F(HostFsTest, ReadHostDirectoryTakesEveryEntryInNameOrder) {

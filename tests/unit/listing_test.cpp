@@ -209,17 +209,14 @@ protected:
         *result = FileNode{};
         result->name = heapDupWide(&context->heap, name.c_str());
         result->mode = mode;
-        result->size = static_cast<uint32_t>(size);
+        result->size = size;
         result->mtime = mtime;
         insertChild(directory, result);
         return result;
     }
-    // Host nodes carry the whole size as well.
     FileNode* hostNode(FileNode* directory, const std::u16string& name, uint32_t mode,
                        uint64_t size = 0, uint64_t mtime = kWhen) {
-        FileNode* result = node(directory, name, mode, size, mtime);
-        result->fullSize = size;
-        return result;
+        return node(directory, name, mode, size, mtime);
     }
     std::string line(int status, const FileNode* subject, const FileNode* partner = nullptr,
                      bool endLine = true) {

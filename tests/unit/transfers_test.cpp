@@ -34,7 +34,8 @@ std::string readAll(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class TransferNet : public testing::Test {
+// Every test runs with a window of one file and with the default window.
+class TransferNet : public testing::TestWithParam<uint32_t> {
 protected:
     std::unique_ptr<SyncContext> context{new SyncContext{}};
     AdbConnection* conn = &context->conn;
@@ -55,6 +56,9 @@ protected:
         osNarrowToWide(root.string().c_str(), context->hostRoot, kRootChars);
         std::memcpy(context->altRoot, context->hostRoot, sizeof context->altRoot);
         context->timeRounding = 4;
+        context->requestWindow = GetParam();
+        context->copyFlags =
+            kCopyCreateAndroid | kCopyUpdateAndroid | kCopyCreateHost | kCopyUpdateHost;
     }
     void TearDown() override {
         adbRelease(conn);
@@ -74,10 +78,15 @@ protected:
         n->name = heapDupWide(&context->heap, name);
         n->mode = kModeFile;
         n->size = size;
-        n->fullSize = size;
         n->mtime = kUnixEpochFileTime + 1600000000ull * kFileTimePerSecond;
         n->status = status;
         return n;
+    }
+    // The copy pass over `n`'s side, with `n` as the only child of its top node.
+    bool pass(FileNode* n) {
+        n->parent->firstChild = n;
+        n->nextSibling = nullptr;
+        return n->parent == &context->hostTop ? pushPass(context.get()) : pullPass(context.get());
     }
     // The host directory holds exactly the old file, unchanged.
     void expectOldFileOnly() {
@@ -99,31 +108,31 @@ void sendHello(PeerLink* link) {
     peerRead(link, 1);  // until the client closes
 }
 
-TEST_F(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
+TEST_P(TransferNet, PullWhoseHostWriteFailsKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
     FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
     serve(sendHello);
     osFailCall(OS_WRITE, 2);  // the second record cannot be written
-    EXPECT_FALSE(pullFile(context.get(), device));
+    EXPECT_FALSE(pass(device));
     expectOldFileOnly();
     EXPECT_EQ(context->statusCounts[CreatedOnHost] + context->statusCounts[UpdatedOnHost], 0u);
 }
 
-TEST_F(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
+TEST_P(TransferNet, PullWhoseRenameFailsNamesTheTargetAndKeepsTheOldFile) {
     std::ofstream(root / "f.txt") << "old contents";
     FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
     serve(sendHello);
     osFailCall(OS_RENAME, 1);
-    EXPECT_EQ(raisedCode([&] { pullFile(context.get(), device); }), uint32_t(ERR_FILE_CREATE));
+    EXPECT_EQ(raisedCode([&] { pass(device); }), uint32_t(ERR_FILE_CREATE));
     EXPECT_NE(std::string(raisedText()).find("f.txt"), std::string::npos);
     expectOldFileOnly();
 }
 
-TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
+TEST_P(TransferNet, PullReplacesTheFileOnlyAfterDone) {
     std::ofstream(root / "f.txt") << "old contents";
     FileNode* device = node(&context->androidTop, u"f.txt", 5, AndroidFileNewer);
     serve(sendHello);
-    EXPECT_TRUE(pullFile(context.get(), device));
+    EXPECT_TRUE(pass(device));
     EXPECT_EQ(readAll(root / "f.txt"), "hello");
     auto written = fs::last_write_time(root / "f.txt");
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
@@ -133,7 +142,7 @@ TEST_F(TransferNet, PullReplacesTheFileOnlyAfterDone) {
     EXPECT_EQ(context->statusCounts[CreatedOnHost], 1u);
 }
 
-TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
+TEST_P(TransferNet, PushWhoseHostReadFailsSendsNoData) {
     std::ofstream(root / "f.txt") << "some data";
     FileNode* host = node(&context->hostTop, u"f.txt", 9, HostFileOnly);
     std::string received;
@@ -141,7 +150,7 @@ TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
         received = peerRead(link, 1024);  // whatever comes before the client closes
     });
     osFailCall(OS_READ, 1);
-    EXPECT_FALSE(pushFile(context.get(), host));
+    EXPECT_FALSE(pass(host));
     adbRelease(conn);
     peerFinish(&peer);
     // SEND goes out together with the first DATA record, so a file that cannot be
@@ -152,29 +161,29 @@ TEST_F(TransferNet, PushWhoseHostReadFailsSendsNoData) {
 
 // A host file that vanished or changed size since it was listed is skipped before
 // anything is sent, counted, and the run goes on.
-TEST_F(TransferNet, PushOfAFileThatChangedSinceListedSendsNothing) {
+TEST_P(TransferNet, PushOfAFileThatChangedSinceListedSendsNothing) {
     std::ofstream(root / "grown.txt") << "grown since";
     FileNode* grown = node(&context->hostTop, u"grown.txt", 5, HostFileNewer);
     FileNode* gone = node(&context->hostTop, u"gone.txt", 5, HostFileOnly);
     std::string received;
     serve([&](PeerLink* link) { received = peerRead(link, 1024); });
-    EXPECT_TRUE(pushFile(context.get(), grown));
-    EXPECT_TRUE(pushFile(context.get(), gone));
+    EXPECT_TRUE(pass(grown));
+    EXPECT_TRUE(pass(gone));
     adbRelease(conn);
     peerFinish(&peer);
     EXPECT_EQ(received, "");
     EXPECT_EQ(context->pushesSkipped, 2u);
 }
 
-TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
+TEST_P(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
     std::u16string longName(600, u'n');  // 600 three-byte characters: beyond 1023 UTF-8 bytes
     for (char16_t& c : longName) c = u'\u00e9';
     FileNode* device = node(&context->androidTop, longName.c_str(), 5, AndroidFileOnly);
     FileNode* host = node(&context->hostTop, longName.c_str(), 5, HostFileOnly);
     std::string received;
     serve([&](PeerLink* link) { received = peerRead(link, 1024); });
-    EXPECT_TRUE(pullFile(context.get(), device));
-    EXPECT_TRUE(pushFile(context.get(), host));
+    EXPECT_TRUE(pass(device));
+    EXPECT_TRUE(pass(host));
     adbRelease(conn);
     peerFinish(&peer);
     EXPECT_EQ(received, "");
@@ -185,7 +194,7 @@ TEST_F(TransferNet, NodeWhosePathDoesNotFitIsSkippedAndNothingSent) {
 
 // Both sides write more than the link holds before they read: the client must read
 // the peer's bytes while its own wait for room, or both wait for good.
-TEST_F(TransferNet, SendThatFindsNoRoomReadsTheRepliesThatWait) {
+TEST_P(TransferNet, SendThatFindsNoRoomReadsTheRepliesThatWait) {
     constexpr size_t kBytes = 16u << 20;  // beyond what loopback buffers hold both ways
     std::string received;
     serve([&](PeerLink* link) {
@@ -215,3 +224,5 @@ TEST_F(TransferNet, SendThatFindsNoRoomReadsTheRepliesThatWait) {
     peerFinish(&peer);
     EXPECT_EQ(received.size(), kBytes);
 }
+
+INSTANTIATE_TEST_SUITE_P(Windows, TransferNet, testing::Values(1u, 0u));
