@@ -56,6 +56,7 @@ struct MessageRow {
 constexpr int kMessageCount = ${count};
 extern const MessageRow messageTable[kMessageCount];
 extern const char programDescription[];
+extern const char programVersion[];
 ")
 file(WRITE "${OUT}/messages_table.cpp.tmp"
 "// Generated from resources/messages.txt: the compiled-in message table.
@@ -65,6 +66,7 @@ const MessageRow messageTable[kMessageCount] = {
 ${rows}};
 
 const char programDescription[] = \"${description}\";
+const char programVersion[] = \"${VERSION}\";
 ")
 # CR LF line ends: windmc keeps them, so every entry ends in "\r\n" as FormatMessage expects.
 string(REPLACE "\n" "\r\n" mc "${mc}")

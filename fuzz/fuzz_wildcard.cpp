@@ -1,10 +1,14 @@
 // The wildcard matcher against a slow reference (the full table of every name and
 // pattern position), on short names and patterns drawn from a small alphabet so
-// that '*' meets many partial matches.
+// that '*' meets many partial matches; then the input as an /i value (parsed into
+// patterns of every kind) applied to a deep folder and a file below it.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
+#include "support/heap.h"
+#include "tree/filetree.h"
 #include "tree/patterns.h"
 
 namespace {
@@ -32,6 +36,28 @@ bool reference(const char16_t* name, const char16_t* pattern) {
     return match[0][0];
 }
 
+// The input as an /i value of at most 1023 bytes, against the folder a/b/.../x and
+// the file y in it: must end, whatever it holds.
+void filterValue(const uint8_t* data, size_t size) {
+    static PrivateHeap heap;
+    static FileNode nodes[64];
+    static char16_t names[64][2];
+    if (heap.base == nullptr) heapInit(&heap, kHeapStep);
+    for (int i = 1; i < 64; ++i) {
+        names[i][0] = i == 63 ? u'y' : i == 62 ? u'x' : char16_t(u'a' + i % 26);
+        nodes[i].parent = &nodes[i - 1];
+        nodes[i].name = names[i];
+        nodes[i].mode = i == 63 ? kModeFile : kModeDirectory;
+    }
+    char value[kPatternValueBytes] = {};
+    std::memcpy(value, data, size < sizeof value - 1 ? size : sizeof value - 1);
+    heapBeginChunk(&heap, "value");
+    PatternList* list = parsePatternList(&heap, value);
+    isIgnored(list, list, &nodes[62]);
+    isIgnored(list, list, &nodes[63]);
+    heapEndChunk(&heap, "value");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,5 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     name[n] = 0;
     pattern[p] = 0;
     if (matchWildcard(name, pattern) != reference(name, pattern)) std::abort();
+    filterValue(data, size);
     return 0;
 }

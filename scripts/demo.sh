@@ -66,10 +66,20 @@ show_tree "$device/sdcard"
 cat >"$work/run-in-namespace.sh" <<'INNER'
 set -u
 build=$1 device=$2 host=$3 work=$4
+# A ready file of an earlier run in the same folder would say "listening" too soon,
+# so it goes first; then the port itself is waited for, 10 s at most.
+rm -f "$work/ready"
 "$build/tests/adbsim" --device "demo-phone=$device" --ready "$work/ready" --log "$work/requests.log" \
     2>"$work/adbsim.err" &
 sim=$!
-while [ ! -s "$work/ready" ]; do sleep 0.05; done
+for ((i = 0; ; i++)); do
+    [ -s "$work/ready" ] && [ -n "$(ss -Hltn 'sport = :5037')" ] && break
+    if [ "$i" -ge 200 ] || ! kill -0 "$sim" 2>/dev/null; then
+        echo "adbsim did not start listening on port 5037:"; cat "$work/adbsim.err"
+        kill "$sim" 2>/dev/null; exit 1
+    fi
+    sleep 0.05
+done
 echo
 echo "\$ tandrix -s -acus -hcus -l -v $host sdcard"
 "$build/tandrix" -s -acus -hcus -l -v "$host" sdcard

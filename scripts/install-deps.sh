@@ -6,8 +6,8 @@ set -euo pipefail
 what=${1:-all}
 # adb: the real ADB server for the end-to-end tests; clang and clang-format: the
 # clang build and the format check; libclang-rt-14-dev: the fuzzer runtime of the
-# fuzz targets (scripts/fuzz.sh)
-packages=(cmake g++ clang clang-format libclang-rt-14-dev ninja-build googletest iproute2 util-linux adb)
+# fuzz targets (scripts/fuzz.sh); man-db: the check of the manual page
+packages=(cmake g++ clang clang-format libclang-rt-14-dev ninja-build googletest iproute2 util-linux adb man-db)
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
 fi

@@ -25,6 +25,14 @@ run_tests() {
   echo "=== testing $1"
   (cd "$1" && ctest --output-on-failure -j"$jobs" --timeout 600)
 }
+package() {   # build-dir, lister, files the package must hold...
+  local dir=$1 list=$2; shift 2
+  echo "=== packing $dir"
+  (cd "$dir" && rm -rf packages && cpack >/dev/null)
+  local listing
+  listing=$($list "$dir"/packages/*.*)
+  for f; do grep -q -- "$f\$" <<<"$listing" || { echo "$dir: the package lacks $f"; exit 1; }; done
+}
 
 # One step a line: a failure inside an && list would not stop the script.
 build build -DCMAKE_BUILD_TYPE=Release
@@ -33,7 +41,9 @@ echo "=== installing into a scratch prefix"
 prefix=$(mktemp -d)
 cmake --install build --prefix "$prefix" >/dev/null
 [ -x "$prefix/bin/tandrix" ] || { echo "cmake --install did not install bin/tandrix"; exit 1; }
+[ -f "$prefix/share/man/man1/tandrix.1" ] || { echo "cmake --install did not install the manual page"; exit 1; }
 rm -rf "$prefix"
+package build "dpkg-deb -c" usr/bin/tandrix usr/share/man/man1/tandrix.1 usr/share/doc/tandrix/README.md
 build build-debug -DCMAKE_BUILD_TYPE=Debug
 run_tests build-debug
 CXX=clang++ build build-clang -DCMAKE_BUILD_TYPE=Release
@@ -51,4 +61,5 @@ else
 fi
 build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DADBSIM="$adbsim"
 run_tests build-win64
+package build-win64 "cmake -E tar tf" /tandrix.exe /README.md
 echo "All builds passed their tests."

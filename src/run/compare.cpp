@@ -1,8 +1,8 @@
 // Tree comparison: pairs the children of a host and a device directory by name,
 // classifies and counts them, descends where the options allow, and skips
-// directories that hold the marker file. The device directories the walk will enter
-// are asked for ahead of it (run/lookahead.h); the walk, its order and its output
-// stay those of one request at a time.
+// directories that hold the marker file or match a folder pattern. The device
+// directories the walk will enter are asked for ahead of it (run/lookahead.h); the
+// walk, its order and its output stay those of one request at a time.
 #include "run/compare.h"
 
 #include <vector>
@@ -15,6 +15,13 @@
 #include "support/errors.h"
 
 namespace {
+
+// A folder pattern of /i leaves a directory out like the marker, and neither side is
+// asked about it.
+bool leftOutByPattern(SyncContext* context, FileNode* host, FileNode* device) {
+    return isIgnored(context->ignoreList, nullptr, host) ||
+           isIgnored(context->ignoreList, nullptr, device);
+}
 
 // Once a pair is read: the device subdirectories that the merge will enter, in its
 // order, go to the front of the look-ahead's queue, so requests go out in the walk's
@@ -29,10 +36,12 @@ void askAheadOfMerge(SyncContext* context, FileNode* host, FileNode* device) {
             p = p->nextSibling;
             continue;
         }
-        if (side > 0 && isDirectory(q) && (context->copyFlags & kCopyDirsHost) != 0)
+        if (side > 0 && isDirectory(q) && (context->copyFlags & kCopyDirsHost) != 0 &&
+            !leftOutByPattern(context, nullptr, q))
             next.push_back(AheadEntry{q, false});
         // The device is not asked when the host side has the marker.
-        if (side == 0 && isDirectory(p) && isDirectory(q) && !hostHasMarker(context, p))
+        if (side == 0 && isDirectory(p) && isDirectory(q) && !leftOutByPattern(context, p, q) &&
+            !hostHasMarker(context, p))
             next.push_back(AheadEntry{q, true});
         if (side == 0) p = p->nextSibling;
         q = q->nextSibling;
@@ -46,7 +55,8 @@ void compareLevel(SyncContext* context, FileNode* host, FileNode* device) {
     // The device is not asked when the host side already has the marker (looked up
     // once: when the pair was asked for ahead, that answer holds).
     bool hostClear = device != nullptr && lookaheadKnowsHostClear(ahead, device);
-    bool marker = host != nullptr && !hostClear && hostHasMarker(context, host);
+    bool marker = leftOutByPattern(context, host, device);
+    if (!marker) marker = host != nullptr && !hostClear && hostHasMarker(context, host);
     if (!marker && device != nullptr) {
         marker = awaitDeviceMarker(ahead, device);
         if (marker) abandonDeviceListing(ahead, device);
@@ -94,7 +104,7 @@ void classifyOneSided(SyncContext* context, FileNode* host, FileNode* device) {
         uint32_t createDirs = onHost ? kCopyDirsAndroid : kCopyDirsHost;
         if (context->recurse != 0 && (context->copyFlags & createDirs) != 0)
             compareTrees(context, host, device);
-    } else if (isIgnored(context->ignoreList, context->onlyList, node->name)) {
+    } else if (isIgnored(context->ignoreList, context->onlyList, node)) {
         setStatus(context, host, device, onHost ? HostFileIgnored : AndroidFileIgnored);
     } else {
         setStatus(context, host, device, onHost ? HostFileOnly : AndroidFileOnly);
@@ -192,8 +202,8 @@ void classifyChildren(SyncContext* context, FileNode* host, FileNode* device) {
 }
 
 void classifyFilePair(SyncContext* context, FileNode* host, FileNode* device) {
-    if (isIgnored(context->ignoreList, context->onlyList, host->name) ||
-        isIgnored(context->ignoreList, context->onlyList, device->name)) {
+    if (isIgnored(context->ignoreList, context->onlyList, host) ||
+        isIgnored(context->ignoreList, context->onlyList, device)) {
         setStatus(context, host, nullptr, HostFileIgnored);
         setStatus(context, nullptr, device, AndroidFileIgnored);
         return;

@@ -29,7 +29,10 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         code = readCommandLine(&context, osCommandSource(argc, argv));
-        if (code == 0) code = runSync(&context);
+        if (code == kCommandAnswered)
+            code = 0;
+        else if (code == 0)
+            code = runSync(&context);
     } catch (const SyncError& error) {
         ExceptionInfo info = syncErrorInfo(error);
         reportException(&info);

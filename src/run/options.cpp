@@ -8,7 +8,9 @@
 #include <type_traits>
 
 #include "hostfs/hostfs.h"
+#include "messages_generated.h"
 #include "run/context.h"
+#include "support/encodings.h"
 #include "support/errors.h"
 
 // /h: what may be created or updated on the host.
@@ -45,11 +47,12 @@ namespace {
 
 constexpr int kMinPositional = 3;      // program name, hostroot, androidroot
 constexpr int kMaxPositional = 4;      // ... and altroot
-constexpr size_t kUsageSize = 1024;    // the composed usage text
+constexpr size_t kUsageSize = 2048;    // the composed usage text
 constexpr size_t kMessageSize = 1152;  // a message that may quote a root argument
 
-// Usage lines as written for Windows; every '/' is a switch and becomes the
-// platform's switch character.
+// Usage lines as written for Windows; a '/' that begins a line or follows a blank
+// and stands before a letter or digit is a switch and becomes the platform's switch
+// character.
 const char* const kUsageLines[] = {
     "tandrix - compares a host directory tree with an Android device through ADB",
     "Usage:  tandrix [flags] hostroot androidroot [altroot]",
@@ -69,9 +72,17 @@ const char* const kUsageLines[] = {
     "",
     "/h and /a use s (create subdirs), c (create files), u (update files), default=cu.",
     "Pattern lists are *? format, semicolon delimited.",
+    "/n  dry run: list the copies a run would make, copy nothing",
+    "A pattern ending in / leaves folders out; one with / inside matches the path.",
     "/k  keep going past files that cannot be copied, list them at the end",
 };
-static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 19, "usage text has 19 lines");
+static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 21, "usage text has 21 lines");
+
+bool isSwitchUse(const char* text, const char* at) {
+    bool starts = at == text || at[-1] == ' ' || at[-1] == '\n' || at[-1] == '\r';
+    char next = at[1];
+    return starts && ((next >= 'a' && next <= 'z') || (next >= '0' && next <= '9') || next == '?');
+}
 
 struct ArgsRelease {
     void operator()(ParsedArgs* args) const { releaseArgs(args); }
@@ -168,11 +179,56 @@ const char* usageText() {
         if (n < 0 || size_t(n) >= sizeof text - length) break;  // the lines that fit, whole
         length += size_t(n);
     }
-    for (char& c : text) {
-        if (c == '/') c = osUsageSwitch();
+    for (char* c = text; *c != 0; ++c) {
+        if (*c == '/' && isSwitchUse(text, c)) *c = osUsageSwitch();
     }
     return text;
 }
+
+namespace {
+
+// A pattern of an /o list that holds a '/': /o takes file names only, so a folder or
+// path pattern there is refused, naming it.
+bool checkOnlyList(const ParsedArgs* args) {
+    char value[kPatternValueBytes + 1];
+    if (getFlag(args, 'O', value, sizeof value) == 0) return true;
+    const char* cursor = value;
+    PatternEntry entry;
+    while (nextPatternEntry(&cursor, &entry)) {
+        if (std::memchr(entry.text, '/', entry.bytes) == nullptr) continue;
+        char pattern[kPatternValueBytes];
+        std::memcpy(pattern, entry.text, entry.bytes);
+        makeDisplaySafeBytes(pattern, entry.bytes);
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "Flag O takes no folder or path pattern: %s",
+                      pattern);
+        reportMessage(message);
+        return false;
+    }
+    return true;
+}
+
+// --help and --version among the argv words (the raw Windows command line has none).
+int answerLongOption(const CommandSource& source) {
+    if (source.raw != nullptr) return 0;
+    for (int i = 1; i < source.argc; ++i) {
+        const char* word = source.argv[i];
+        if (std::strcmp(word, "--help") == 0) {
+            const char* usage = usageText();
+            osWriteStdout(usage, std::strlen(usage));
+            return kCommandAnswered;
+        }
+        if (std::strcmp(word, "--version") == 0) {
+            char text[64];
+            int n = std::snprintf(text, sizeof text, "tandrix %s%s", programVersion, osLineEnd());
+            osWriteStdout(text, size_t(n));
+            return kCommandAnswered;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
 
 int readCommandLine(SyncContext* context, const CommandSource& source) {
     static_assert(std::is_trivially_copyable_v<SyncContext>, "the context is zero-filled");
@@ -180,6 +236,7 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     // The run's one region, reserved before the pattern lists take their share of it
     // (raises when it cannot be reserved).
     heapInit(&context->heap, kRunHeapSize);
+    if (answerLongOption(source) != 0) return kCommandAnswered;
 
     ParsedArgs* checked =
         parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHIKLOQSV012", usageText());
@@ -207,7 +264,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     }
 
     if (!readPatternList(context, args.get(), 'I', &context->ignoreList) ||
-        !readPatternList(context, args.get(), 'O', &context->onlyList)) {
+        !readPatternList(context, args.get(), 'O', &context->onlyList) ||
+        !checkOnlyList(args.get())) {
         return 1;
     }
 

@@ -20,9 +20,14 @@ extern const OptionEntry listOptions[kListOptionRows + 1];
 // The usage text, with the platform's switch character and line ends.
 const char* usageText();
 
+// readCommandLine's answer to --help or --version: the run ends with exit code 0.
+constexpr int kCommandAnswered = -1;
+
 // Zero-fills the context and fills it from the command line: the flag rules, the
 // three roots, the connection choice, copy flags, pattern lists, time comparison and
-// list mask. Returns 0 to go on, or 1 after the message of a bad command line or the
-// usage text. Building the pattern lists allocates from the context's heap and so may
+// list mask. Returns 0 to go on, 1 after the message of a bad command line or the
+// usage text, or kCommandAnswered after writing the usage text or the version to
+// standard output for --help or --version (GNU conventions, argv words only, so
+// POSIX). Building the pattern lists allocates from the context's heap and so may
 // raise a SyncError.
 int readCommandLine(SyncContext* context, const CommandSource& source);

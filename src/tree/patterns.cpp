@@ -1,10 +1,14 @@
-// The /i and /o pattern lists: parsing a ';'-separated value into heap patterns,
-// the wildcard matcher, and the filter that decides whether a file is ignored.
+// The /i and /o pattern lists: parsing a ';'-separated value into heap patterns of
+// their kinds, the wildcard matcher, and the filter that decides whether a node of
+// either tree is left out.
 #include "tree/patterns.h"
+
+#include <cstring>
 
 #include "platform/platform.h"
 #include "support/encodings.h"
 #include "support/heap.h"
+#include "tree/filetree.h"
 
 namespace {
 
@@ -54,9 +58,30 @@ MatchResult matchFrom(const char16_t* name, const char16_t* pattern) {
     return kAbort;
 }
 
-bool matchesAny(const PatternList* list, const char16_t* name) {
-    for (; list != nullptr; list = list->next)
-        if (matchWildcard(name, list->pattern)) return true;
+// The node's path below the root without its leading '/', built on first use; empty
+// when it does not fit (such a node is skipped by the reads anyway).
+struct LazyPath {
+    const FileNode* node;
+    bool built;
+    char16_t text[kPathChars];
+};
+
+const char16_t* pathOf(LazyPath* path) {
+    if (!path->built) {
+        path->built = true;
+        if (!relativePath(path->node, u'/', path->text)) path->text[0] = 0;
+    }
+    return path->text[0] == u'/' ? path->text + 1 : path->text;
+}
+
+// True when a pattern of the list, of one of the two kinds, matches the node.
+bool matchesAny(const PatternList* list, uint32_t nameKind, uint32_t pathKind, LazyPath* path) {
+    for (; list != nullptr; list = list->next) {
+        if (list->kind == nameKind && matchWildcard(path->node->name, list->pattern)) return true;
+        if (list->kind == pathKind && *pathOf(path) != 0 &&
+            matchWildcard(pathOf(path), list->pattern))
+            return true;
+    }
     return false;
 }
 
@@ -67,43 +92,73 @@ bool matchWildcard(const char16_t* name, const char16_t* pattern) {
     return matchFrom(name, pattern) == kMatch;
 }
 
-bool isIgnored(const PatternList* ignore, const PatternList* only, const char16_t* name) {
-    if (matchesAny(ignore, name)) return true;
+bool isIgnored(const PatternList* ignore, const PatternList* only, const FileNode* node) {
+    if (node == nullptr || node->name == nullptr) return false;
+    LazyPath path;  // the text is filled only when a path pattern asks for it
+    path.node = node;
+    path.built = false;
+    if (isDirectory(node)) return matchesAny(ignore, kFolderNamePattern, kFolderPathPattern, &path);
+    if (matchesAny(ignore, kFileNamePattern, kFilePathPattern, &path)) return true;
     if (only == nullptr) return false;
-    return !matchesAny(only, name);
+    return !matchesAny(only, kFileNamePattern, kPatternKinds, &path);
+}
+
+bool nextPatternEntry(const char** cursor, PatternEntry* entry) {
+    const char* at = *cursor;
+    for (;;) {
+        while (*at == ' ') ++at;
+        if (*at == 0) {
+            *cursor = at;
+            return false;
+        }
+        const char* end = at;
+        while (*end != 0 && *end != ';') ++end;
+        const char* last = end;
+        while (last > at && last[-1] == ' ') --last;
+        const char* start = at;
+        at = *end == 0 ? end : end + 1;
+        if (last > start) {
+            *cursor = at;
+            entry->text = start;
+            entry->bytes = static_cast<size_t>(last - start);
+            return true;
+        }
+    }
 }
 
 PatternList* parsePatternList(PrivateHeap* heap, const char* value) {
     PatternList* first = nullptr;
     PatternList** tail = &first;
     if (value == nullptr) return nullptr;
-    const char* cursor = value;
-    for (;;) {
-        while (*cursor == ' ') ++cursor;
-        if (*cursor == 0) break;
-        const char* end = cursor;
-        while (*end != 0 && *end != ';') ++end;
-        const char* last = end;
-        while (last > cursor && last[-1] == ' ') --last;
-        size_t bytes = static_cast<size_t>(last - cursor);
-        char16_t* wide = nullptr;
+    PatternEntry entry;
+    for (const char* cursor = value; nextPatternEntry(&cursor, &entry);) {
+        const char* text = entry.text;
+        size_t bytes = entry.bytes;
+        bool folder = text[bytes - 1] == '/';
+        if (folder) --bytes;
+        bool path = std::memchr(text, '/', bytes) != nullptr;
+        uint32_t kind = folder ? (path ? kFolderPathPattern : kFolderNamePattern)
+                               : (path ? kFilePathPattern : kFileNamePattern);
+        if (path && text[0] == '/') {
+            ++text;
+            --bytes;
+        }
+        // Each narrow byte yields at most one UTF-16 unit, so bytes + 1 units hold the
+        // whole entry: nothing is cut. A folder pattern of '/' alone is empty and
+        // matches nothing (names are never empty).
+        char16_t* wide = static_cast<char16_t*>(
+            heapAlloc(heap, static_cast<uint32_t>((bytes + 1) * sizeof(char16_t))));
+        wide[0] = 0;
         if (bytes > 0) {
-            // Each narrow byte yields at most one UTF-16 unit, so bytes + 1 units
-            // hold the whole entry: nothing is cut.
-            char* narrow = heapDupNarrowCounted(heap, cursor, static_cast<uint32_t>(bytes));
-            wide = static_cast<char16_t*>(
-                heapAlloc(heap, static_cast<uint32_t>((bytes + 1) * sizeof(char16_t))));
-            if (osNarrowToWide(narrow, wide, bytes + 1) == 0) wide = nullptr;
+            char* narrow = heapDupNarrowCounted(heap, text, static_cast<uint32_t>(bytes));
+            if (osNarrowToWide(narrow, wide, bytes + 1) == 0) continue;
         }
-        if (wide != nullptr) {
-            auto* node = static_cast<PatternList*>(heapAlloc(heap, sizeof(PatternList)));
-            node->next = nullptr;
-            node->pattern = wide;
-            *tail = node;
-            tail = &node->next;
-        }
-        if (*end == 0) break;
-        cursor = end + 1;
+        auto* node = static_cast<PatternList*>(heapAlloc(heap, sizeof(PatternList)));
+        node->next = nullptr;
+        node->pattern = wide;
+        node->kind = kind;
+        *tail = node;
+        tail = &node->next;
     }
     return first;
 }

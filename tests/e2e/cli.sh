@@ -7,6 +7,7 @@ set -u
 read -r -a tool <<< "$1"
 platform=$3
 work=$4
+version=$(sed -n 's/^project(tandrix VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 
 if [ "$platform" = windows ]; then
@@ -41,6 +42,8 @@ expect_usage() {
     "" \
     "${s}h and ${s}a use s (create subdirs), c (create files), u (update files), default=cu." \
     "Pattern lists are *? format, semicolon delimited." \
+    "${s}n  dry run: list the copies a run would make, copy nothing" \
+    "A pattern ending in / leaves folders out; one with / inside matches the path." \
     "${s}k  keep going past files that cannot be copied, list them at the end"; do
     printf '%s%s' "$line" "$eol" >> expected.txt
   done
@@ -68,7 +71,20 @@ check "no argument"
 check "usage request" "${s}?"
 check "usage request with arguments" "${s}?" "${s}l" host sdcard
 check "flags but no roots" "${s}l"
-[ "$platform" = posix ] && check "--help" --help
+if [ "$platform" = posix ]; then
+  # GNU conventions: the answer on standard output, exit 0, whatever else is given.
+  mv expected.txt usage.txt
+  for row in "--help|usage.txt" "--version|version.txt" "-l host --version sdcard|version.txt"; do
+    printf 'tandrix %s\n' "$version" > version.txt
+    count=$((count + 1))
+    read -r -a words <<< "${row%|*}"
+    "${tool[@]}" "${words[@]}" > stdout.txt 2> stderr.txt < /dev/null
+    code=$?
+    if [ "$code" != 0 ] || ! cmp -s "${row#*|}" stdout.txt || [ -s stderr.txt ]; then
+      failures=$((failures + 1)); echo "FAIL: ${row%|*} (exit $code)"; cat stdout.txt stderr.txt
+    fi
+  done
+fi
 
 expect_messages "Flag A, H or L must be specified"
 check "no A, H or L" host sdcard
@@ -104,6 +120,8 @@ expect_messages "Duplicate command flag S"
 check "duplicate flag in either case" "${s}s" "${s}l" -S host sdcard
 expect_messages "Command flag switch with no letter"
 check "lone switch" "${s}l" "${s}" host sdcard
+expect_messages "Flag O takes no folder or path pattern: DCIM/x"
+check "path pattern in the only list" "${s}l" "${s}o=*.jpg;DCIM/x;a/" host sdcard
 expect_messages "Flag D value is longer than 255 bytes"
 check "serial too long" "${s}l" "${s}d$(printf '%0256d' 0)" host sdcard
 expect_messages "Argument #2 is longer than 1023 bytes"

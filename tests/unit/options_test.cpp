@@ -211,7 +211,7 @@ TEST(OptionStep, Usage) {
         lines.push_back(usage.substr(at, next - at));
         at = next + end.size();
     }
-    ASSERT_EQ(lines.size(), 19u);
+    ASSERT_EQ(lines.size(), 21u);
     std::string s(1, osUsageSwitch());
     EXPECT_EQ(lines[1], "Usage:  tandrix [flags] hostroot androidroot [altroot]");
     EXPECT_EQ(lines[2], "");
@@ -222,11 +222,13 @@ TEST(OptionStep, Usage) {
               s + "h and " + s +
                   "a use s (create subdirs), c (create files), u (update files), default=cu.");
     EXPECT_EQ(lines[17], "Pattern lists are *? format, semicolon delimited.");
-    EXPECT_EQ(lines[18],
+    EXPECT_EQ(lines[18], s + "n  dry run: list the copies a run would make, copy nothing");
+    EXPECT_EQ(lines[19],
+              "A pattern ending in / leaves folders out; one with / inside matches the path.");
+    EXPECT_EQ(lines[20],
               s + "k  keep going past files that cannot be copied, list them at the end");
 
-    for (const std::vector<std::string>& words :
-         {std::vector<std::string>{}, {"-?"}, {"--help"}, {"-l"}}) {
+    for (const std::vector<std::string>& words : {std::vector<std::string>{}, {"-?"}, {"-l"}}) {
         StepRun result = run(words);
         EXPECT_EQ(result.code, 1);
         EXPECT_EQ(result.messages, joinLines(usage));

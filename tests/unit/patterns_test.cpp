@@ -1,14 +1,15 @@
-// Tests of the /i and /o patterns: the wildcard matcher, the list parser and the
-// ignore filter.
+// Tests of the /i and /o patterns: the wildcard matcher, the list parser with the
+// pattern kinds, and the filter over file and folder nodes.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "run/context.h"
 #include "support/heap.h"
+#include "tree/filetree.h"
 #include "tree/patterns.h"
 
 namespace {
@@ -146,32 +147,90 @@ TEST_F(PatternListTest, LongPatternKeptWhole) {
     EXPECT_TRUE(matchWildcard((std::u16string(299, u'z') + u"!").c_str(), patterns[1].c_str()));
 }
 
-struct FilterRow {
-    const char16_t* name;
-    bool ignored;
-};
-
-TEST_F(PatternListTest, IgnoreWinsOverOnly) {
-    auto context = std::make_unique<SyncContext>();
-    context->ignoreList = parsePatternList(&heap, "*.tmp");
-    context->onlyList = parsePatternList(&heap, "*.tmp;*.txt");
-    const FilterRow rows[] = {
-        {u"a.tmp", true}, {u"b.txt", false}, {u"c.doc", true}, {u"B.TXT", false}};
-    for (const FilterRow& row : rows)
-        EXPECT_EQ(isIgnored(context->ignoreList, context->onlyList, row.name), row.ignored);
+// A node at `path` below a top node, its directories made on the way; kept alive by
+// the test's deque.
+FileNode* nodeAt(std::deque<FileNode>* nodes, std::deque<std::u16string>* names,
+                 const std::u16string& path, bool directory) {
+    FileNode* parent = &nodes->emplace_back();
+    size_t start = 0;
+    for (;;) {
+        size_t slash = path.find(u'/', start);
+        FileNode* node = &nodes->emplace_back();
+        node->parent = parent;
+        node->name = names->emplace_back(path.substr(start, slash - start)).data();
+        bool last = slash == std::u16string::npos;
+        node->mode = last && !directory ? kModeFile : kModeDirectory;
+        if (last) return node;
+        parent = node;
+        start = slash + 1;
+    }
 }
 
-TEST_F(PatternListTest, FilterWithOneListOrNone) {
-    auto context = std::make_unique<SyncContext>();
-    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"anything"));
-    context->ignoreList = parsePatternList(&heap, "~*;*.bak");
-    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"~lock"));
-    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"x.bak"));
-    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"x.bak2"));
-    context->ignoreList = nullptr;
-    context->onlyList = parsePatternList(&heap, "*.jpg");
-    EXPECT_FALSE(isIgnored(context->ignoreList, context->onlyList, u"a.JPG"));
-    EXPECT_TRUE(isIgnored(context->ignoreList, context->onlyList, u"a.png"));
+// /i wins over /o; /o looks at file names only; folder patterns (final '/') match
+// directories only, by name or, with another '/', by the whole path below the root;
+// a path pattern without the final '/' matches files by their path.
+TEST_F(PatternListTest, FilterRows) {
+    const struct {
+        const char* ignore;
+        const char* only;
+        const char16_t* path;
+        bool directory;
+        bool ignored;
+    } rows[] = {
+        {nullptr, nullptr, u"anything", false, false},
+        {"*.tmp", "*.tmp;*.txt", u"a.tmp", false, true},
+        {"*.tmp", "*.tmp;*.txt", u"d/b.txt", false, false},
+        {"*.tmp", "*.tmp;*.txt", u"c.doc", false, true},
+        {"*.tmp", "*.tmp;*.txt", u"B.TXT", false, false},
+        {"~*;*.bak", nullptr, u"~lock", false, true},
+        {"~*;*.bak", nullptr, u"x.bak2", false, false},
+        {nullptr, "*.jpg", u"a.JPG", false, false},
+        {nullptr, "*.jpg", u"a.png", false, true},
+        {nullptr, "*.jpg", u"Camera", true, false},
+        {"Sent", nullptr, u"WhatsApp/Sent", true, false},
+        {"Sent/", nullptr, u"WhatsApp/Media/sent", true, true},
+        {"Sent/", nullptr, u"Sent", true, true},
+        {"Sent/", nullptr, u"WhatsApp/Sent", false, false},
+        {"*/Sent/", nullptr, u"Sent", true, false},
+        {"*/Sent/", nullptr, u"WhatsApp/Media/Sent", true, true},
+        {"*/Sent/", nullptr, u"WhatsApp/Sent2", true, false},
+        {"DCIM/.thumbnails/", nullptr, u"DCIM/.thumbnails", true, true},
+        {"DCIM/.thumbnails/", nullptr, u"x/DCIM/.thumbnails", true, false},
+        {"/DCIM/", nullptr, u"DCIM", true, true},
+        {"/DCIM/", nullptr, u"a/DCIM", true, false},
+        {"Music/*.m3u", nullptr, u"Music/a.m3u", false, true},
+        {"Music/*.m3u", nullptr, u"Music/lists/a.M3U", false, true},
+        {"Music/*.m3u", nullptr, u"Podcasts/Music/a.m3u", false, false},
+        {"Music/*.m3u", nullptr, u"Music/x.m3u", true, false},
+        {"/;//", nullptr, u"a", true, false},
+    };
+    for (const auto& row : rows) {
+        std::deque<FileNode> nodes;
+        std::deque<std::u16string> names;
+        FileNode* node = nodeAt(&nodes, &names, row.path, row.directory);
+        PatternList* ignore = parsePatternList(&heap, row.ignore);
+        PatternList* only = parsePatternList(&heap, row.only);
+        std::u16string path(row.path);
+        EXPECT_EQ(isIgnored(ignore, only, node), row.ignored)
+            << (row.ignore ? row.ignore : "-") << " " << (row.only ? row.only : "-") << " "
+            << std::string(path.begin(), path.end());
+    }
+}
+
+// A value of 1023 bytes of '/' and '*' against a deep path: no backtracking blow-up.
+TEST_F(PatternListTest, SlashesAndStarsStayTractable) {
+    std::string value;
+    for (int i = 0; i < 250; ++i) value += "*/";
+    value += "x/;";
+    while (value.size() < 1023) value += "/*";
+    value.resize(1023);
+    std::u16string path;
+    for (int i = 0; i < 300; ++i) path += u"d/";
+    std::deque<FileNode> nodes;
+    std::deque<std::u16string> names;
+    PatternList* ignore = parsePatternList(&heap, value.c_str());
+    EXPECT_FALSE(isIgnored(ignore, nullptr, nodeAt(&nodes, &names, path + u"y", true)));
+    EXPECT_TRUE(isIgnored(ignore, nullptr, nodeAt(&nodes, &names, path + u"x", true)));
 }
 
 }  // namespace
