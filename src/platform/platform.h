@@ -242,6 +242,14 @@ bool osRenameFile(const char16_t* from, const char16_t* to);
 // spelling (a case-folding file system, a name Windows shortens).
 bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken);
 bool osDeleteFile(const char16_t* path);
+// Why the last failed host file call (create, open, read, write, close, rename,
+// mkdir; not a query) failed, as the system words it (strerror on POSIX, FormatMessage
+// on Windows, without a line end), at most `size` bytes with the terminator; a call
+// failed by a failure hook reads as an I/O error.
+void osLastFileError(char* out, size_t size);
+// True when that call failed because the disk or the user's quota is
+// full (ENOSPC, EDQUOT; ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL).
+bool osLastFileErrorIsFull();
 
 // ---------------------------------------------------------------------------
 // Memory (address-space reservation for the private heap)
@@ -292,6 +300,7 @@ void osNetClose(OsNetState* net);
 // ---------------------------------------------------------------------------
 
 uint64_t osPerfFrequency();  // ticks per second
+void osSleep(uint32_t milliseconds);
 uint64_t osPerfCounter();
 uint64_t osSystemTimeAsFileTime();
 

@@ -9,6 +9,13 @@ constexpr uint64_t kNanosecondsPerSecond = 1000000000ull;
 constexpr uint64_t kFileTimeUnitsPerSecond = 10000000ull;
 constexpr int64_t kUnixEpochSeconds = 11644473600ll;  // 1601-01-01 .. 1970-01-01
 
+void osSleep(uint32_t milliseconds) {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000};
+    while (nanosleep(&wait, &wait) != 0) {
+    }
+}
+
 uint64_t osPerfFrequency() {
     return kNanosecondsPerSecond;
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -235,10 +236,31 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 // Files
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The error of the last failed file call (queries do not count), for the reason a
+// run gives; a call failed by its hook reads as an I/O error.
+int lastFileError = 0;
+
+template <typename T>
+T noteFailure(T result, bool failed) {
+    if (failed) lastFileError = errno;
+    return result;
+}
+
+template <typename T>
+T hookFailure(T result) {
+    lastFileError = EIO;
+    return result;
+}
+
+}  // namespace
+
 bool osCreateDirectory(const char16_t* path) {
-    if (osShouldFail(OS_MKDIR)) return false;
+    if (osShouldFail(OS_MKDIR)) return hookFailure(false);
     char native[kNativePathBytes];
-    return toNative(path, native, sizeof native) && mkdir(native, 0777) == 0;
+    bool made = toNative(path, native, sizeof native) && mkdir(native, 0777) == 0;
+    return noteFailure(made, !made);
 }
 
 namespace {
@@ -250,7 +272,7 @@ OsFile openNative(const char16_t* path, int flags) {
     do {
         fd = open(native, flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kNoFile : fd;
+    return noteFailure(fd < 0 ? kNoFile : OsFile{fd}, fd < 0);
 }
 
 }  // namespace
@@ -258,7 +280,7 @@ OsFile openNative(const char16_t* path, int flags) {
 // Opened without waiting (a FIFO's open waits for a writer), then checked to be a
 // regular file, then made blocking again for the reads.
 OsFile osOpenRead(const char16_t* path) {
-    if (osShouldFail(OS_OPEN_READ)) return kNoFile;
+    if (osShouldFail(OS_OPEN_READ)) return hookFailure(kNoFile);
     OsFile file = openNative(path, O_RDONLY | O_NONBLOCK);
     if (file == kNoFile) return kNoFile;
     int fd = static_cast<int>(file);
@@ -273,26 +295,27 @@ OsFile osOpenRead(const char16_t* path) {
 }
 
 OsFile osCreateNew(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openNative(path, O_WRONLY | O_CREAT | O_EXCL);
 }
 
 int64_t osReadFile(OsFile file, void* buffer, size_t count) {
-    if (osShouldFail(OS_READ)) return -1;
+    if (osShouldFail(OS_READ)) return hookFailure(int64_t{-1});
     ssize_t n;
     do {
         n = read(static_cast<int>(file), buffer, count);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return noteFailure(int64_t{n}, n < 0);
 }
 
 bool osWriteFile(OsFile file, const void* buffer, size_t count) {
-    if (osShouldFail(OS_WRITE)) return false;
+    if (osShouldFail(OS_WRITE)) return hookFailure(false);
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
         ssize_t n = write(static_cast<int>(file), p, count);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n == 0) errno = ENOSPC;  // nothing written and no error: no room
+        if (n <= 0) return noteFailure(false, true);
         p += n;
         count -= static_cast<size_t>(n);
     }
@@ -320,7 +343,9 @@ bool osCloseFile(OsFile file) {
     if (file == kNoFile) return true;
     bool fail = osShouldFail(OS_CLOSE);
     // EINTR leaves the descriptor closed on Linux; only a reported error counts.
-    return (close(static_cast<int>(file)) == 0 || errno == EINTR) && !fail;
+    bool closed = close(static_cast<int>(file)) == 0 || errno == EINTR;
+    if (fail) return hookFailure(false);
+    return noteFailure(closed, !closed);
 }
 
 bool osCopyPermissions(const char16_t* from, const char16_t* to) {
@@ -340,16 +365,17 @@ bool osFileSize(OsFile file, uint64_t* size) {
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {
-    if (osShouldFail(OS_RENAME)) return false;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
     char nativeFrom[kNativePathBytes];
     char nativeTo[kNativePathBytes];
-    return toNative(from, nativeFrom, sizeof nativeFrom) &&
-           toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
+    bool renamed = toNative(from, nativeFrom, sizeof nativeFrom) &&
+                   toNative(to, nativeTo, sizeof nativeTo) && rename(nativeFrom, nativeTo) == 0;
+    return noteFailure(renamed, !renamed);
 }
 
 bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
     *taken = false;
-    if (osShouldFail(OS_RENAME)) return false;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
     char nativeFrom[kNativePathBytes];
     char nativeTo[kNativePathBytes];
     if (!toNative(from, nativeFrom, sizeof nativeFrom) || !toNative(to, nativeTo, sizeof nativeTo))
@@ -358,7 +384,7 @@ bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
     if (renameat2(AT_FDCWD, nativeFrom, AT_FDCWD, nativeTo, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
         *taken = errno == EEXIST;
-        return false;
+        return noteFailure(false, true);
     }
 #endif
     // A new name for the same file fails when the target exists, on any file system
@@ -371,7 +397,7 @@ bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
         *taken = true;
         return false;
     }
-    if (errno != EPERM && errno != EOPNOTSUPP) return false;
+    if (errno != EPERM && errno != EOPNOTSUPP) return noteFailure(false, true);
     // Neither (FAT without the flag on an old kernel): look, then rename. Only a file
     // made in the moment between the two can be replaced.
     struct stat st;
@@ -379,7 +405,8 @@ bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
         *taken = true;
         return false;
     }
-    return rename(nativeFrom, nativeTo) == 0;
+    bool renamed = rename(nativeFrom, nativeTo) == 0;
+    return noteFailure(renamed, !renamed);
 }
 
 bool osDeleteFile(const char16_t* path) {
@@ -428,4 +455,12 @@ void osSetInterruptCleanup(const char16_t* path, OsFile) {
     }
     cleanupSet = path != nullptr && toNative(path, cleanupPath, sizeof cleanupPath);
     sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void osLastFileError(char* out, size_t size) {
+    if (size > 0) std::snprintf(out, size, "%s", std::strerror(lastFileError));
+}
+
+bool osLastFileErrorIsFull() {
+    return lastFileError == ENOSPC || lastFileError == EDQUOT;
 }

@@ -4,6 +4,10 @@
 
 #include "platform/platform.h"
 
+void osSleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
 uint64_t osPerfFrequency() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);

@@ -4,6 +4,7 @@
 // Sections: full path and lookup; directory read; files.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -155,9 +156,30 @@ bool osReadDirectory(const char16_t* path, void (*visit)(void* context, const Os
 // Files
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The error of the last failed file call (queries do not count), for the reason a
+// run gives; a call failed by its hook reads as an I/O error.
+DWORD lastFileError = 0;
+
+template <typename T>
+T noteFailure(T result, bool failed) {
+    if (failed) lastFileError = GetLastError();
+    return result;
+}
+
+template <typename T>
+T hookFailure(T result) {
+    lastFileError = ERROR_IO_DEVICE;
+    return result;
+}
+
+}  // namespace
+
 bool osCreateDirectory(const char16_t* path) {
-    if (osShouldFail(OS_MKDIR)) return false;
-    return CreateDirectoryW(wide(path), nullptr) != 0;
+    if (osShouldFail(OS_MKDIR)) return hookFailure(false);
+    bool made = CreateDirectoryW(wide(path), nullptr) != 0;
+    return noteFailure(made, !made);
 }
 
 namespace {
@@ -165,7 +187,8 @@ namespace {
 OsFile openFile(const char16_t* path, DWORD access, DWORD disposition) {
     HANDLE h = CreateFileW(wide(path), access, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<OsFile>(h);
+    bool failed = h == INVALID_HANDLE_VALUE;
+    return noteFailure(failed ? kNoFile : reinterpret_cast<OsFile>(h), failed);
 }
 
 HANDLE handleOf(OsFile file) {
@@ -177,7 +200,7 @@ HANDLE handleOf(OsFile file) {
 // Only a file on a disk: a pipe, a console or a device (a path ending in "aux.c"
 // names one) is refused, as its reads could wait without end.
 OsFile osOpenRead(const char16_t* path) {
-    if (osShouldFail(OS_OPEN_READ)) return kNoFile;
+    if (osShouldFail(OS_OPEN_READ)) return hookFailure(kNoFile);
     OsFile file = openFile(path, GENERIC_READ, OPEN_EXISTING);
     if (file != kNoFile && GetFileType(handleOf(file)) != FILE_TYPE_DISK) {
         CloseHandle(handleOf(file));
@@ -187,25 +210,30 @@ OsFile osOpenRead(const char16_t* path) {
 }
 
 OsFile osCreateNew(const char16_t* path) {
-    if (osShouldFail(OS_CREATE_WRITE)) return kNoFile;
+    if (osShouldFail(OS_CREATE_WRITE)) return hookFailure(kNoFile);
     return openFile(path, GENERIC_WRITE, CREATE_NEW);
 }
 
 int64_t osReadFile(OsFile file, void* buffer, size_t count) {
-    if (osShouldFail(OS_READ)) return -1;
+    if (osShouldFail(OS_READ)) return hookFailure(int64_t{-1});
     DWORD want = count > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(count);
     DWORD got = 0;
-    if (!ReadFile(handleOf(file), buffer, want, &got, nullptr)) return -1;
+    if (!ReadFile(handleOf(file), buffer, want, &got, nullptr))
+        return noteFailure(int64_t{-1}, true);
     return got;
 }
 
 bool osWriteFile(OsFile file, const void* buffer, size_t count) {
-    if (osShouldFail(OS_WRITE)) return false;
+    if (osShouldFail(OS_WRITE)) return hookFailure(false);
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
         DWORD want = count > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(count);
         DWORD written = 0;
-        if (!WriteFile(handleOf(file), p, want, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(handleOf(file), p, want, &written, nullptr)) return noteFailure(false, true);
+        if (written == 0) {
+            lastFileError = ERROR_DISK_FULL;  // nothing written and no error: no room
+            return false;
+        }
         p += written;
         count -= written;
     }
@@ -292,12 +320,17 @@ void installCleanup() {
 bool osCloseFile(OsFile file) {
     if (file == kNoFile) return true;
     bool fail = osShouldFail(OS_CLOSE);
-    if (!cleanupInstalled) return CloseHandle(handleOf(file)) != 0 && !fail;
-    EnterCriticalSection(&cleanupLock);
-    if (cleanupFile == handleOf(file)) cleanupFile = INVALID_HANDLE_VALUE;  // the path stays
-    bool closed = CloseHandle(handleOf(file)) != 0;
-    LeaveCriticalSection(&cleanupLock);
-    return closed && !fail;
+    bool closed;
+    if (!cleanupInstalled) {
+        closed = CloseHandle(handleOf(file)) != 0;
+    } else {
+        EnterCriticalSection(&cleanupLock);
+        if (cleanupFile == handleOf(file)) cleanupFile = INVALID_HANDLE_VALUE;  // the path stays
+        closed = CloseHandle(handleOf(file)) != 0;
+        LeaveCriticalSection(&cleanupLock);
+    }
+    if (fail) return hookFailure(false);
+    return noteFailure(closed, !closed);
 }
 
 void osSetInterruptCleanup(const char16_t* path, OsFile file) {
@@ -312,19 +345,42 @@ void osSetInterruptCleanup(const char16_t* path, OsFile file) {
 }
 
 bool osRenameFile(const char16_t* from, const char16_t* to) {
-    if (osShouldFail(OS_RENAME)) return false;
-    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
+    bool moved = MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+    return noteFailure(moved, !moved);
 }
 
 bool osRenameNew(const char16_t* from, const char16_t* to, bool* taken) {
     *taken = false;
-    if (osShouldFail(OS_RENAME)) return false;
+    if (osShouldFail(OS_RENAME)) return hookFailure(false);
     if (MoveFileExW(wide(from), wide(to), 0) != 0) return true;
     DWORD error = GetLastError();
     *taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-    return false;
+    return noteFailure(false, true);
 }
 
 bool osDeleteFile(const char16_t* path) {
     return DeleteFileW(wide(path)) != 0;
+}
+
+void osLastFileError(char* out, size_t size) {
+    if (size == 0) return;
+    DWORD error = lastFileError;
+    wchar_t text[256];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, 256, nullptr);
+    // The system's sentence ends with a full stop and a line end; the message is a reason.
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+        --length;
+    text[length] = 0;
+    if (length == 0) {
+        std::snprintf(out, size, "system error %lu", static_cast<unsigned long>(error));
+        return;
+    }
+    osWideToNarrow(reinterpret_cast<const char16_t*>(text), out, size);
+}
+
+bool osLastFileErrorIsFull() {
+    return lastFileError == ERROR_DISK_FULL || lastFileError == ERROR_HANDLE_DISK_FULL;
 }

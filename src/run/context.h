@@ -30,6 +30,7 @@ constexpr uint32_t kCopyCreateHost = 0x10;
 constexpr uint32_t kCopyDirsHost = 0x20;
 
 struct DeviceLookahead;  // the comparison's device requests in flight (lookahead.h)
+struct NotCopied;        // a file the run did not copy (notcopied.h)
 
 struct SyncContext {
     PrivateHeap heap;
@@ -45,6 +46,7 @@ struct SyncContext {
     uint32_t oneHourSame;   // times 3600 s apart count as equal
     uint32_t copyFlags;
     uint32_t recurse;
+    uint32_t keepGoing;  // -k: a file that cannot be copied does not end the run
     uint32_t listMask;
     uint32_t printedAny;     // a line of the current block was written
     uint32_t needBlankLine;  // the next line starts with an empty line
@@ -55,9 +57,14 @@ struct SyncContext {
     DeviceDirId deviceWalk[kMaxHostDepth];  // the device directories being compared, by depth
     uint32_t pushesSkipped;                 // files left as they were because they changed
     uint32_t pullsSkipped;
-    uint32_t requestWindow;      // files or directories in flight; 0 = the default
-    DeviceLookahead* lookahead;  // set while the comparison walks
-    uint32_t dryRun;             // -n: compare and list, copy nothing
-    uint32_t showProgress;       // the progress line is wanted (no -q)
-    StatusLine status;           // the progress line on a terminal
+    uint32_t requestWindow;       // files or directories in flight; 0 = the default
+    DeviceLookahead* lookahead;   // set while the comparison walks
+    uint32_t dryRun;              // -n: compare and list, copy nothing
+    uint32_t showProgress;        // the progress line is wanted (no -q)
+    StatusLine status;            // the progress line on a terminal
+    NotCopied* notCopied;         // -k: the files not copied, the last one first
+    uint32_t drops;               // -k: connections lost since the last file copied
+    const FileNode* lastDropped;  // -k: the file in flight at the last lost connection
+    const char* goneReason;       // -k: the device did not come back; the rest is not tried
+    uint32_t goneCode;            // ... and the run ends with this error after the list
 };

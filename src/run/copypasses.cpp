@@ -9,8 +9,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "adb/connection.h"
+#include "adb/reconnect.h"
 #include "adb/syncqueries.h"
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
@@ -19,6 +21,7 @@
 #include "run/copyplan.h"
 #include "run/copywindow.h"
 #include "run/listing.h"
+#include "run/notcopied.h"
 #include "run/statusline.h"
 #include "support/encodings.h"
 #include "support/errors.h"
@@ -39,17 +42,96 @@ unsigned char batch[kBatchBytes];
 unsigned char receiveBuffer[kDataChunkBytes];
 
 constexpr char kLinkTarget[] = "Symbolic link, not replaced";
+// Reasons of the list at the end (-k).
+constexpr char kReasonPathTooLong[] = "path too long";
+constexpr char kReasonChanged[] = "file changed while copied";
+constexpr char kReasonLink[] = "symbolic link, not replaced";
+constexpr char kReasonDeviceFull[] = "not tried, the device is full";
+constexpr char kReasonHostFull[] = "not tried, the host disk is full";
+constexpr char kReasonGone[] = "the device did not come back";
+constexpr char kReasonDropping[] = "the connection kept dropping";
+constexpr char kReasonDroppedTwice[] = "the connection dropped twice while it was copied";
+constexpr uint32_t kReasonBytes = 256;  // a reason held until its file retires
+// A run gives up after this many lost connections in a row without a file copied in
+// between; each wait for the device lasts at most kReopenWaitMs. A file is copied
+// again after one lost connection, not after a second (through the real server a
+// device's FAIL may arrive as a reset). A reconnection after a device FAIL ends a
+// file for good. So reconnections are bounded by twice the files of the run.
+constexpr uint32_t kMaxDrops = 10;
+
+// A pass's own state beside its window: the pull's temporary file, and what -k
+// keeps about failures.
+struct PassState {
+    PullTarget target;  // pull: the oldest file's temporary file
+    bool pushing;
+    const char* stopReason;         // -k: the rest of the pass is not tried, for this reason
+    bool stopToSay;                 // -k: the pass stopped; its line is still to be written
+    char failure[kReasonBytes];     // -k: why the oldest pull fails; the rest of it is dropped
+    char hostReason[kReasonBytes];  // -k: why the newest push could not be read whole
+};
+
+PassState* passOf(CopyWindow* window) {
+    return static_cast<PassState*>(window->pass);
+}
 
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
-// (the file shrank since it was read).
-bool readWhole(OsFile file, unsigned char* buffer, uint32_t count) {
+// (the file shrank since it was read), with the reason in `reason` (kReasonBytes).
+bool readWhole(OsFile file, unsigned char* buffer, uint32_t count, char* reason) {
     uint32_t done = 0;
     while (done < count) {
         int64_t got = osReadFile(file, buffer + done, count - done);
+        if (got < 0) osLastFileError(reason, kReasonBytes);
+        if (got == 0) std::snprintf(reason, kReasonBytes, "%s", kReasonChanged);
         if (got <= 0) return false;
         done += static_cast<uint32_t>(got);
     }
     return true;
+}
+
+int pushStatus(const FileNode* node) {
+    return node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
+}
+
+int pullStatus(const FileNode* node) {
+    return node->partner ? UpdatedOnHost : CreatedOnHost;
+}
+
+int statusOf(CopyWindow* window, const FileNode* node) {
+    return passOf(window)->pushing ? pushStatus(node) : pullStatus(node);
+}
+
+// A file skipped before it went out: with -k it is also kept for the list.
+void keepSkipped(CopyWindow* window, FileNode* node, const char* reason) {
+    if (window->context->keepGoing)
+        keepNotCopied(window->context, statusOf(window, node), node, reason);
+}
+
+// A file copied: the connection is good again.
+void retireCopied(CopyWindow* window) {
+    retireOldest(window);
+    window->context->drops = 0;
+}
+
+// -k: the line that says a full side stopped its pass.
+void sayStopped(CopyWindow* window) {
+    PassState* pass = passOf(window);
+    pass->stopToSay = false;
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
+                  pass->pushing ? "The device is full" : "The host disk is full",
+                  pass->pushing ? "push" : "pull", osLineEnd());
+    osWriteStdout(line, std::strlen(line));
+}
+
+// -k: the oldest file is not copied: its line (or one of its own) says why, the
+// list keeps it, and the window moves on.
+void failOldest(CopyWindow* window, const char* reason) {
+    InFlightFile* file = oldestFile(window);
+    if (file->notTried == nullptr)
+        sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
+    keepNotCopied(window->context, file->status, file->node, reason);
+    if (passOf(window)->stopToSay) sayStopped(window);
+    dropOldest(window);
 }
 
 // The oldest push's status. A FAIL raises under its file's line; an OKAY before the
@@ -58,8 +140,14 @@ bool readPushReply(CopyWindow* window) {
     InFlightFile* file = oldestAwaitingReply(window);
     readSendStatus(&window->context->conn);
     if (!file->complete) raiseError(ERR_ADB_UNKNOWN_RESPONSE);
-    if (file->changed) window->context->pushesSkipped += 1;
-    retireOldest(window, file->changed ? kFileChanged : nullptr);
+    if (file->changed) {
+        // Sent whole, but written to meanwhile: the device keeps the listed time, so
+        // the next run sends it again.
+        keepNotCopied(window->context, file->status, file->node, kReasonChanged);
+        retireOldest(window, kFileChanged);
+        return true;
+    }
+    retireCopied(window);
     return true;
 }
 
@@ -72,22 +160,29 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     if (!pushTargets(context, node, localPath, remotePath)) {
         if (!drainWindow(window, 0)) return false;  // the line keeps its place in the pass
         reportSkipped(node, kPathTooLong);
+        keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
 
     uint64_t length = node->size;
     OsFile file = osOpenRead(localPath);
     if (file == kNoFile) {
+        char reason[kReasonBytes];
+        osLastFileError(reason, sizeof reason);
         if (!drainWindow(window, 0)) return false;
         // A regular file that cannot be opened is an error; one that is gone or became
         // something else (a FIFO, whose open would wait for a writer) changed.
         OsFileStamp found;
         OsFileInfo info;
         if (osPathStamp(localPath, &found) &&
-            (found.regular || (found.link && osStatPath(localPath, &info) && !info.isDirectory)))
-            raiseErrorWide(ERR_FILE_OPEN, localPath);
+            (found.regular || (found.link && osStatPath(localPath, &info) && !info.isDirectory))) {
+            if (!context->keepGoing) raiseErrorWide(ERR_FILE_OPEN, localPath);
+            sayNotCopied(context, node, reason, false);
+            keepNotCopied(context, pushStatus(node), node, reason);
+            return true;
+        }
         reportSkipped(node, kFileChanged);
-        context->pushesSkipped += 1;
+        keepNotCopied(context, pushStatus(node), node, kReasonChanged);
         return true;
     }
     struct FileCloser {
@@ -98,10 +193,10 @@ bool pushOne(CopyWindow* window, FileNode* node) {
     if (!osFileStamp(file, &opened) || opened.size != length || opened.mtime != node->mtime) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kFileChanged);
-        context->pushesSkipped += 1;
+        keepNotCopied(context, pushStatus(node), node, kReasonChanged);
         return true;
     }
-    int status = node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
+    int status = pushStatus(node);
     if (!addToWindow(window, node, status, length)) return false;
     InFlightFile* entry = newestFile(window);
     statusFileBegin(&context->status, node, length);
@@ -121,7 +216,7 @@ bool pushOne(CopyWindow* window, FileNode* node) {
             if (!readArrivedReplies(window)) return false;
             used = 0;
         }
-        if (!readWhole(file, batch + used + kSyncHeaderBytes, count)) {
+        if (!readWhole(file, batch + used + kSyncHeaderBytes, count, passOf(window)->hostReason)) {
             // The earlier files finish first, so their lines come before this one's.
             drainWindow(window, 1);
             return false;
@@ -160,37 +255,100 @@ void describePlace(const SyncContext* context, const FileNode* node, PullPlace* 
     place->foundSet = false;
 }
 
+// -k: the oldest pull cannot be written on the host (its reason is the system's):
+// the rest of its data is read and dropped, and at its DONE it is listed. A full disk
+// stops the pass: the files in flight behind it are read and dropped without a line.
+void failOldestPull(CopyWindow* window, bool full) {
+    PassState* pass = passOf(window);
+    osLastFileError(pass->failure, kReasonBytes);
+    discardPullTarget(&pass->target);
+    if (!full || pass->stopReason) return;
+    pass->stopReason = kReasonHostFull;
+    for (uint32_t i = 1; i < window->count; ++i)
+        window->files[(window->first + i) % kWindowFiles].notTried = kReasonHostFull;
+    pass->stopToSay = true;  // once the oldest's line is ended
+}
+
+// Opens the oldest pull's temporary file; with -k a file that cannot be created
+// fails the oldest pull instead of the run.
+bool openTarget(CopyWindow* window, const char16_t* targetPath) {
+    PullTarget* target = &passOf(window)->target;
+    if (!window->context->keepGoing) {
+        openPullTarget(target, targetPath);
+        return true;
+    }
+    try {
+        openPullTarget(target, targetPath);
+        return true;
+    } catch (const SyncError& error) {
+        if (error.code != ERR_DIR_CREATE && error.code != ERR_FILE_CREATE) throw;
+        failOldestPull(window, osLastFileErrorIsFull());
+        return false;
+    }
+}
+
+// Gives the whole temporary file its time and puts it in place as its PullPlace
+// allows; with -k a late write error or a failed rename fails the oldest pull instead
+// of the run.
+PlaceCheck replaceTarget(CopyWindow* window, const char16_t* targetPath, uint64_t mtime) {
+    PullTarget* target = &passOf(window)->target;
+    if (!window->context->keepGoing) return replaceWithPullTarget(target, targetPath, mtime);
+    try {
+        PlaceCheck placed = replaceWithPullTarget(target, targetPath, mtime);
+        if (placed != PlaceCheck::Failed) return placed;
+    } catch (const SyncError& error) {
+        if (error.code != ERR_FILE_CREATE) throw;
+    }
+    failOldestPull(window, osLastFileErrorIsFull());
+    return PlaceCheck::Failed;
+}
+
 // The next record of the oldest pull; at its DONE the file replaces its target. False
-// when the host file cannot be written or renamed.
+// when the host file cannot be written or renamed (with -k the file is listed instead).
 bool readPullReply(CopyWindow* window) {
     InFlightFile* file = oldestAwaitingReply(window);
     SyncContext* context = window->context;
     AdbConnection* conn = &context->conn;
     FileNode* node = file->node;
     char16_t targetPath[kPathChars];  // built when needed; it fitted when the RECV went out
-    PullTarget* target = static_cast<PullTarget*>(window->pass);
+    PassState* pass = passOf(window);
+    PullTarget* target = &pass->target;
+    bool dropping = file->notTried != nullptr || pass->failure[0] != 0;
 
     uint32_t length = 0;
     if (readRecvRecord(conn, &length)) {
         // Created at the first DATA record (or at DONE for an empty file), so a RECV
         // that the device refuses leaves neither a file nor new directories behind.
         if (context->status.current != node) statusFileBegin(&context->status, node, node->size);
-        if (!target->created) {
+        if (!dropping && !target->created) {
             pullTargetPath(context, node, targetPath);
             describePlace(context, node, &target->place);
-            openPullTarget(target, targetPath);
+            dropping = !openTarget(window, targetPath);
         }
         // Devices send at most 65536 bytes per record; a longer one is taken in pieces.
         while (length > 0) {
             uint32_t piece = length < kDataChunkBytes ? length : kDataChunkBytes;
             adbReceiveAll(conn, receiveBuffer, piece);
-            if (!writePullTarget(target, receiveBuffer, piece)) return false;
             statusBytes(&context->status, piece);
             length -= piece;
+            if (dropping || writePullTarget(target, receiveBuffer, piece)) continue;
+            if (!context->keepGoing) return false;
+            failOldestPull(window, osLastFileErrorIsFull());
+            dropping = true;
         }
         return true;
     }
 
+    if (file->notTried != nullptr) {
+        keepNotCopied(context, file->status, node, file->notTried);
+        dropOldest(window);
+        return true;
+    }
+    if (pass->failure[0] != 0) {
+        failOldest(window, pass->failure);
+        pass->failure[0] = 0;
+        return true;
+    }
     // A file whose length is not the one the device listed changed while it was
     // copied (a recording, a download): it replaces nothing, and the run goes on.
     // v1 listings carry only the low 32 bits of a size.
@@ -199,25 +357,30 @@ bool readPullReply(CopyWindow* window) {
                            : sizeLow32(target->written) == sizeLow32(node->size);
     if (!whole) {
         discardPullTarget(target);
-        context->pullsSkipped += 1;
+        keepNotCopied(context, file->status, node, kReasonChanged);
         retireOldest(window, kFileChanged);
         return true;
     }
     pullTargetPath(context, node, targetPath);
-    if (!target->created) {
-        describePlace(context, node, &target->place);
-        openPullTarget(target, targetPath);
+    if (!target->created) describePlace(context, node, &target->place);
+    PlaceCheck placed = PlaceCheck::Failed;
+    if (target->created || openTarget(window, targetPath))
+        placed = replaceTarget(window, targetPath, node->mtime);
+    if (placed == PlaceCheck::Failed) {
+        if (!context->keepGoing) return false;
+        failOldest(window, pass->failure);
+        pass->failure[0] = 0;
+        return true;
     }
-    PlaceCheck placed = replaceWithPullTarget(target, targetPath, node->mtime);
-    if (placed == PlaceCheck::Failed) return false;
     if (placed != PlaceCheck::Fits) {
         // Someone else's file is there now: it stays, and the run goes on.
         discardPullTarget(target);
-        context->pullsSkipped += 1;
-        retireOldest(window, placed == PlaceCheck::Link ? kLinkTarget : kFileChanged);
+        bool link = placed == PlaceCheck::Link;
+        keepNotCopied(context, file->status, node, link ? kReasonLink : kReasonChanged);
+        retireOldest(window, link ? kLinkTarget : kFileChanged);
         return true;
     }
-    retireOldest(window);
+    retireCopied(window);
     return true;
 }
 
@@ -229,6 +392,7 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     if (!pullTargets(context, node, remotePath, targetPath)) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, kPathTooLong);
+        keepSkipped(window, node, kReasonPathTooLong);
         return true;
     }
     // A link is never replaced, and a file that changed since it was listed is not
@@ -239,14 +403,161 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     if (check != PlaceCheck::Fits) {
         if (!drainWindow(window, 0)) return false;
         reportSkipped(node, check == PlaceCheck::Link ? kLinkTarget : kFileChanged);
-        if (check == PlaceCheck::Changed) context->pullsSkipped += 1;
+        if (check == PlaceCheck::Changed)
+            keepNotCopied(context, pullStatus(node), node, kReasonChanged);
+        else
+            keepSkipped(window, node, kReasonLink);
         return true;
     }
-    int status = node->partner ? UpdatedOnHost : CreatedOnHost;
+    int status = pullStatus(node);
     if (!addToWindow(window, node, status, node->size)) return false;
     unsigned char request[kSyncRequestBytes];
     uint32_t used = putRecvRequest(request, remotePath);
     return sendWithReplies(window, request, used) && readArrivedReplies(window);
+}
+
+// -k: going on past a file that cannot be copied and past a lost connection
+// ---------------------------------------------------------------------------
+
+void writeRunLine(const char* text) {
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line, "%s%s", text, osLineEnd());
+    osWriteStdout(line, std::strlen(line));
+}
+
+bool deviceSaysFull(const char* text) {
+    return std::strstr(text, "No space left on device") != nullptr ||
+           std::strstr(text, "Disk quota exceeded") != nullptr;
+}
+
+// The device or the server did not come back: nothing more of the run is tried, and
+// after the list the run ends with `code`.
+void giveUp(CopyWindow* window, const char* reason, uint32_t code) {
+    SyncContext* context = window->context;
+    context->goneReason = reason;
+    context->goneCode = code;
+    passOf(window)->stopReason = reason;
+    adbRelease(&context->conn);
+}
+
+// Opens the sync connection again. After a FAIL the device is there: one attempt.
+// Otherwise, or when that attempt fails, the run waits for the device (one line when
+// it starts, one when it is back), at most kMaxDrops times. False when it gave up.
+bool reopen(CopyWindow* window, bool afterFail) {
+    SyncContext* context = window->context;
+    if (afterFail && adbReopen(&context->conn, false) == ReopenResult::Ready) return true;
+    if (++context->drops > kMaxDrops) {
+        giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
+        return false;
+    }
+    writeRunLine("Connection to the device lost, waiting up to 30 s for it to come back");
+    ReopenResult result = adbReopenWithin(&context->conn, kReopenWaitMs);
+    if (result == ReopenResult::Ready) {
+        writeRunLine("The device is back");
+        return true;
+    }
+    giveUp(window, kReasonGone,
+           result == ReopenResult::NoServer ? ERR_ADB_CONNECT : ERR_DEVICE_DISCONNECTED);
+    return false;
+}
+
+// Empties the window after the connection ended: the oldest file fails (a device FAIL,
+// or a host failure already known) or is copied again from its start (a drop); the
+// files behind it are copied again (`redo`, in order) unless the pass stopped. Then
+// the connection is opened again.
+void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
+    SyncContext* context = window->context;
+    discardPullTarget(&passOf(window)->target);
+    uint32_t from = 0;
+    if (window->count > 0) {
+        InFlightFile* file = oldestFile(window);
+        char reason[kReasonBytes];
+        reason[0] = 0;
+        if (passOf(window)->failure[0] != 0)
+            std::snprintf(reason, sizeof reason, "%s", passOf(window)->failure);
+        else if (fault == CopyFault::DeviceFail)
+            std::snprintf(reason, sizeof reason, "%s", raisedText());
+        else if (context->lastDropped == file->node)
+            std::snprintf(reason, sizeof reason, "%s", kReasonDroppedTwice);
+        if (fault == CopyFault::Dropped) context->lastDropped = file->node;
+        if (reason[0] != 0 && file->notTried == nullptr) {
+            if (passOf(window)->pushing && deviceSaysFull(reason) &&
+                passOf(window)->stopReason == nullptr) {
+                passOf(window)->stopReason = kReasonDeviceFull;
+                passOf(window)->stopToSay = true;
+            }
+            sayNotCopied(context, file->node, reason, oldestLineOpen(window));
+            keepNotCopied(context, file->status, file->node, reason);
+            from = 1;
+        } else if (oldestLineOpen(window)) {
+            writeRunLine("interrupted");
+        }
+        if (passOf(window)->stopToSay) sayStopped(window);
+    }
+    for (uint32_t i = from; i < window->count; ++i) {
+        InFlightFile* file = &window->files[(window->first + i) % kWindowFiles];
+        const char* notTried = file->notTried ? file->notTried : passOf(window)->stopReason;
+        if (notTried)
+            keepNotCopied(context, file->status, file->node, notTried);
+        else
+            redo->push_back(file->node);
+    }
+    passOf(window)->failure[0] = 0;
+    emptyWindow(window);
+    reopen(window, fault == CopyFault::DeviceFail);
+}
+
+// The newest push could not be read whole and part of it went out: the files before
+// it finish on this connection, then the connection is ended (the device drops the
+// partial file) and opened again.
+void abandonNewest(CopyWindow* window) {
+    drainWindow(window, 1);
+    char reason[kReasonBytes];
+    std::snprintf(reason, sizeof reason, "%s", passOf(window)->hostReason);
+    InFlightFile* file = oldestFile(window);
+    sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
+    keepNotCopied(window->context, file->status, file->node, reason);
+    emptyWindow(window);
+    reopen(window, true);
+}
+
+// Copies `node` (none: nothing new) and, after a failure, the files in flight behind
+// it again; with `finish`, then reads everything in flight to its end. A device FAIL
+// and a lost connection are met here; every other raise ends the run.
+void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*, FileNode*),
+                   bool finish) {
+    std::deque<FileNode*> todo;
+    if (node) todo.push_back(node);
+    for (;;) {
+        if (passOf(window)->stopReason) {
+            for (FileNode* left : todo)
+                keepNotCopied(window->context, statusOf(window, left), left,
+                              passOf(window)->stopReason);
+            todo.clear();
+        }
+        if (todo.empty() && !finish) return;
+        FileNode* current = todo.empty() ? nullptr : todo.front();
+        try {
+            if (current == nullptr) {
+                // Given up: the connection is closed and nothing is in flight.
+                if (window->context->goneReason == nullptr) finishWindow(window);
+                return;
+            }
+            if (!copy(window, current)) abandonNewest(window);
+            todo.pop_front();
+        } catch (const SyncError& error) {
+            CopyFault fault = copyFaultOf(error.code);
+            if (fault == CopyFault::None) throw;
+            bool inWindow = false;
+            for (uint32_t i = 0; i < window->count; ++i)
+                inWindow |= window->files[(window->first + i) % kWindowFiles].node == current;
+            if (current) todo.pop_front();
+            std::deque<FileNode*> redo;
+            recover(window, fault, &redo);
+            if (current && !inWindow) redo.push_back(current);
+            todo.insert(todo.begin(), redo.begin(), redo.end());
+        }
+    }
 }
 
 // One pass over a tree in pre-order: copies the files `wanted` picks.
@@ -255,12 +566,24 @@ bool copyPass(SyncContext* context, FileNode* top,
               bool (*copy)(CopyWindow*, FileNode*), bool (*readReply)(CopyWindow*)) {
     context->printedAny = 0;
     CopyWindow window;
-    PullTarget target;  // the oldest pull's temporary file
-    initCopyWindow(&window, context, readReply, &target);
+    PassState pass;
+    pass.pushing = readReply == readPushReply;
+    pass.stopReason = context->goneReason;  // nothing is tried once the device is gone
+    pass.stopToSay = false;
+    pass.failure[0] = 0;
+    pass.hostReason[0] = 0;
+    initCopyWindow(&window, context, readReply, &pass);
     for (FileNode* node = top->firstChild; node; node = nextNode(node)) {
-        if (wanted(context, node) && !copy(&window, node)) return false;
+        if (!wanted(context, node)) continue;
+        if (context->keepGoing)
+            copyKeepingOn(&window, node, copy, false);
+        else if (!copy(&window, node))
+            return false;
     }
-    if (!finishWindow(&window)) return false;
+    if (context->keepGoing)
+        copyKeepingOn(&window, nullptr, copy, true);
+    else if (!finishWindow(&window))
+        return false;
     if (context->printedAny) context->needBlankLine = 1;
     return true;
 }

@@ -7,6 +7,7 @@
 #include "run/listing.h"
 #include "run/statusline.h"
 #include "support/errors.h"
+#include "tree/status.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ namespace {
 void beginOldestCopyLine(CopyWindow* window) {
     if (window->lineBegun || window->count == 0) return;
     InFlightFile* file = oldestFile(window);
+    if (file->notTried) return;  // no line: the list at the end names it
     beginCopyLine(window->context, file->status, file->node, file->node->partner);
     window->context->copyStart = file->start;
     window->lineBegun = true;
@@ -53,7 +55,7 @@ bool addToWindow(CopyWindow* window, FileNode* node, int status, uint64_t bytes)
            (window->count > 0 && window->bytes + bytes > kWindowBytes))
         if (!window->readReply(window)) return false;
     uint32_t slot = (window->first + window->count) % kWindowFiles;
-    window->files[slot] = InFlightFile{node, status, osPerfCounter(), bytes, false, false};
+    window->files[slot] = InFlightFile{node, status, osPerfCounter(), bytes, false, false, nullptr};
     window->count += 1;
     window->bytes += bytes;
     beginOldestCopyLine(window);
@@ -73,11 +75,27 @@ void retireOldest(CopyWindow* window, const char* skipped) {
         endCopyLine(window->context, file->status);
     else
         abandonCopyLine(window->context, file->status, file->node, skipped);
+    dropOldest(window);
+}
+
+void dropOldest(CopyWindow* window) {
+    InFlightFile* file = oldestFile(window);
     window->bytes -= file->bytes;
     window->first = (window->first + 1) % kWindowFiles;
     window->count -= 1;
     window->lineBegun = false;
     beginOldestCopyLine(window);
+}
+
+void emptyWindow(CopyWindow* window) {
+    window->first = 0;
+    window->count = 0;
+    window->bytes = 0;
+    window->lineBegun = false;
+}
+
+bool oldestLineOpen(CopyWindow* window) {
+    return window->lineBegun && (window->context->listMask & statusBit(oldestFile(window)->status));
 }
 
 bool sendWithReplies(CopyWindow* window, const unsigned char* data, uint32_t count) {

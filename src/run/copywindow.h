@@ -22,11 +22,12 @@ constexpr uint64_t kWindowBytes = 4u << 20;
 // One file whose request went out and whose reply is not all read.
 struct InFlightFile {
     FileNode* node;
-    int status;      // of its copy line
-    uint64_t start;  // counter at its first request byte
-    uint64_t bytes;  // listed size, counted against kWindowBytes
-    bool complete;   // push: its DONE went out, so its status may come
-    bool changed;    // push: the host file changed while it was read
+    int status;            // of its copy line
+    uint64_t start;        // counter at its first request byte
+    uint64_t bytes;        // listed size, counted against kWindowBytes
+    bool complete;         // push: its DONE went out, so its status may come
+    bool changed;          // push: the host file changed while it was read
+    const char* notTried;  // -k: its pass stopped; no copy line, its reply is dropped
 };
 
 struct CopyWindow {
@@ -56,6 +57,13 @@ InFlightFile* oldestAwaitingReply(CopyWindow* window);
 // Ends the oldest file's copy line with its duration, or, when it was not copied
 // (`skipped`), with the reason already said, and moves on to the next file.
 void retireOldest(CopyWindow* window, const char* skipped = nullptr);
+// Moves past the oldest file without ending its line (the caller said why it is not
+// copied), and begins the next one's.
+void dropOldest(CopyWindow* window);
+// Forgets every file in flight (the connection they went out on is gone).
+void emptyWindow(CopyWindow* window);
+// True when the oldest file's copy line is begun and shown, waiting for its end.
+bool oldestLineOpen(CopyWindow* window);
 // Sends with replies in flight, reading them whenever the link has no room.
 bool sendWithReplies(CopyWindow* window, const unsigned char* data, uint32_t count);
 // Reads the replies that are already there, without waiting for more.

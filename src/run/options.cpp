@@ -74,8 +74,9 @@ const char* const kUsageLines[] = {
     "Pattern lists are *? format, semicolon delimited.",
     "/n  dry run: list the copies a run would make, copy nothing",
     "A pattern ending in / leaves folders out; one with / inside matches the path.",
+    "/k  keep going past files that cannot be copied, list them at the end",
 };
-static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 20, "usage text has 20 lines");
+static_assert(sizeof kUsageLines / sizeof kUsageLines[0] == 21, "usage text has 21 lines");
 
 bool isSwitchUse(const char* text, const char* at) {
     bool starts = at == text || at[-1] == ' ' || at[-1] == '\n' || at[-1] == '\r';
@@ -238,8 +239,8 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
     if (answerLongOption(source) != 0) return kCommandAnswered;
 
     ParsedArgs* checked =
-        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHILNOQSV012", usageText());
-    checked = rejectValues(checked, "ENQSV012");
+        parseCommandLine(source, kMinPositional, kMaxPositional, "ADEHIKLNOQSV012", usageText());
+    checked = rejectValues(checked, "EKNQSV012");
     checked = requireValues(checked, "DIO");
     checked = checkGroup(checked, "AHL", 2);
     checked = checkGroup(checked, "DE", 0);
@@ -255,6 +256,7 @@ int readCommandLine(SyncContext* context, const CommandSource& source) {
         return 1;
     }
     context->recurse = given(args.get(), 'S');
+    context->keepGoing = given(args.get(), 'K');
 
     if (!parseOptions(args.get(), 'H', hostOptions, &context->copyFlags) ||
         !parseOptions(args.get(), 'A', androidOptions, &context->copyFlags)) {

@@ -15,6 +15,7 @@
 #include "run/dryrun.h"
 #include "run/listing.h"
 #include "run/statusline.h"
+#include "run/notcopied.h"
 #include "support/errors.h"
 #include "tree/filetree.h"
 #include "tree/status.h"
@@ -92,6 +93,10 @@ int runSync(SyncContext* context) {
         return kExitPullFailed;
     }
 
+    // -k: the files not copied, then QUIT and the summary; a device that did not come
+    // back ends the run after the list.
+    printNotCopied(context);
+    if (context->goneReason != nullptr) raiseError(context->goneCode);
     syncQuit(&context->conn);
     if (context->listMask & kListSummary) printSummary(context);
     // Files left as they were because they changed while copied: the run went on,

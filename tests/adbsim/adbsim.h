@@ -71,6 +71,7 @@ enum class Action {
     Chunk,          // RECV: DATA records of N bytes
     DentError,      // LIST: one more entry that the device could not stat (v2: its errno)
     Twice,          // RECV: the whole reply goes out twice, as to two requests
+    Vanish,         // close, and the devices are gone for N ms
     Count
 };
 
@@ -78,6 +79,7 @@ enum class Action {
 struct Fault {
     Step step = Step::Any;
     unsigned occurrence = 0;  // fires on this match only (1-based); 0 = on every match
+    bool runWide = false;     // occurrence counts the matches of every connection
     bool hasPath = false;     // fires only for requests naming this device path
     std::string path;
     Action action = Action::Fail;
@@ -169,6 +171,7 @@ const char* stepName(Step step);
 
 // faults.cpp
 void startSession(Session& session);  // applies the connection-wide faults
+bool devicesVanished();               // a vanish rule fired and its time is not over
 StepPlan beginStep(Session& session, Step step, const std::string& path);
 
 // wire.cpp

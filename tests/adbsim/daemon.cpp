@@ -311,7 +311,8 @@ void drainService(Daemon& daemon, Link& link, std::map<uint32_t, Stream>::iterat
         stream.waitingOkay = true;
         return;
     }
-    if (stream.open && daemon.config.vanish && stream.worker->endedByRule) {
+    // A vanish rule drops the link whatever --vanish says.
+    if (stream.open && stream.worker->endedByRule && (daemon.config.vanish || devicesVanished())) {
         dropLink(link, "the device vanished after a rule ended its stream");
         return;
     }
@@ -448,7 +449,9 @@ void runLoop(Daemon& daemon, int listener) {
         if (poll(fds.data(), fds.size(), pollTimeout(daemon)) < 0 && errno != EINTR) break;
         if (fds[0].revents & POLLIN) {
             int fd = accept(listener, nullptr, nullptr);
-            if (fd >= 0) {
+            if (fd >= 0 && devicesVanished()) {
+                close(fd);  // the server's attempts to reattach fail until it is back
+            } else if (fd >= 0) {
                 int on = 1;
                 setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
                 setNonBlocking(fd);

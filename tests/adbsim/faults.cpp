@@ -1,8 +1,41 @@
 // adbsim's fault injection at run time: which faults fire at a step, carrying out
 // those that act on the connection and handing the others to the step's handler.
+#include <chrono>
+#include <mutex>
+
 #include "adbsim.h"
 
 namespace adbsim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// State shared by every connection (daemon mode serves streams in threads): the
+// matches of @K rules, and when vanished devices come back.
+std::mutex sharedLock;
+std::vector<unsigned> runHits;
+Clock::time_point vanishedUntil;
+bool vanishedForever = false;
+
+unsigned countRunHit(std::size_t fault, std::size_t faults) {
+    std::lock_guard<std::mutex> hold(sharedLock);
+    runHits.resize(faults, 0);
+    return ++runHits[fault];
+}
+
+void vanish(const Fault& fault) {
+    std::lock_guard<std::mutex> hold(sharedLock);
+    vanishedForever = fault.forever;
+    vanishedUntil = Clock::now() + std::chrono::milliseconds(fault.count);
+}
+
+}  // namespace
+
+bool devicesVanished() {
+    std::lock_guard<std::mutex> hold(sharedLock);
+    return vanishedForever || Clock::now() < vanishedUntil;
+}
 
 void startSession(Session& session) {
     session.hits.assign(session.config->faults.size(), 0);
@@ -21,11 +54,14 @@ StepPlan beginStep(Session& session, Step step, const std::string& path) {
         const Fault& fault = faults[i];
         if (fault.step != step) continue;
         if (fault.hasPath && fault.path != path) continue;
-        unsigned hit = ++session.hits[i];
+        unsigned hit = fault.runWide ? countRunHit(i, faults.size()) : ++session.hits[i];
         if (fault.occurrence != 0 && fault.occurrence != hit) continue;
         note("fault: " + fault.rule);
         switch (fault.action) {
         case Action::Close:
+            throw SessionEnd{"fault: " + fault.rule};
+        case Action::Vanish:
+            vanish(fault);
             throw SessionEnd{"fault: " + fault.rule};
         case Action::CloseAfter:
             session.closeAt = session.bytesSent + fault.count;

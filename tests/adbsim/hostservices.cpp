@@ -47,18 +47,21 @@ void sendHostFail(Session& session, const std::string& text) {
 // Picks the device of a transport request, or returns the FAIL text.
 const Device* chooseDevice(const Config& config, const std::string& service,
                            std::string& failText) {
+    static const std::vector<Device> none;
+    // Vanished devices answer as if they were not attached.
+    const std::vector<Device>& devices = devicesVanished() ? none : config.devices;
     const Device* found = nullptr;
     if (service == "host:transport-any") {
-        if (config.devices.empty())
+        if (devices.empty())
             failText = "no devices/emulators found";
-        else if (config.devices.size() > 1)
+        else if (devices.size() > 1)
             failText = "more than one device/emulator";
         else
-            found = &config.devices[0];
+            found = &devices[0];
     } else if (service == "host:transport-local" || service == "host:transport-usb") {
         bool wantLocal = service == "host:transport-local";
         int count = 0;
-        for (const Device& device : config.devices) {
+        for (const Device& device : devices) {
             if (device.local != wantLocal) continue;
             found = &device;
             count++;
@@ -68,7 +71,7 @@ const Device* chooseDevice(const Config& config, const std::string& service,
         if (count != 1) found = nullptr;
     } else {
         std::string serial = service.substr(std::string("host:transport:").size());
-        for (const Device& device : config.devices)
+        for (const Device& device : devices)
             if (device.serial == serial) found = &device;
         if (!found) failText = "device '" + serial + "' not found";
     }

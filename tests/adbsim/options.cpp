@@ -1,6 +1,6 @@
 // adbsim's command line, scenario files and the fault syntax (see README.md):
 //   RULE  = WHERE ACTION ARGS...
-//   WHERE = any | STEP[#K][=PATH]
+//   WHERE = any | STEP[#K|@K][=PATH]
 // Words are split at blanks; double quotes group blanks into a word; backslash
 // escapes (\n \t \r \0 \s \\ \" \xHH, and \{N} repeating the byte before) are
 // decoded in texts, ids, names and paths.
@@ -76,6 +76,7 @@ const ActionRow kActions[] = {
     {"chunk", "n", bit(Step::Recv)},                        // Action::Chunk
     {"dent-error", "nt", bit(Step::List)},                  // Action::DentError
     {"twice", "", bit(Step::Recv)},                         // Action::Twice
+    {"vanish", "s", kEveryStep},                            // Action::Vanish
 };
 static_assert(sizeof kActions / sizeof kActions[0] == std::size_t(Action::Count));
 
@@ -201,14 +202,15 @@ uint64_t parseMilliseconds(const std::string& word) {
 }
 
 void parseWhere(const std::string& word, Fault& fault) {
-    std::size_t cut = word.find_first_of("#=");
+    std::size_t cut = word.find_first_of("#@=");
     std::string name = word.substr(0, cut);
     std::size_t step = 0;
     while (step < std::size_t(Step::Count) && name != kStepNames[step]) step++;
     if (step == std::size_t(Step::Count)) throw SpecError{"unknown step '" + name + "'"};
     fault.step = Step(step);
     std::string rest = cut == std::string::npos ? "" : word.substr(cut);
-    if (!rest.empty() && rest[0] == '#') {
+    if (!rest.empty() && (rest[0] == '#' || rest[0] == '@')) {
+        fault.runWide = rest[0] == '@';
         std::size_t end = rest.find('=');
         fault.occurrence = unsigned(
             parseNumber(rest.substr(1, end == std::string::npos ? end : end - 1), UINT32_MAX));
@@ -220,7 +222,7 @@ void parseWhere(const std::string& word, Fault& fault) {
         fault.path = decodeEscapes(rest.substr(1));
     }
     if (fault.step == Step::Any && (fault.occurrence || fault.hasPath))
-        throw SpecError{"'any' takes neither #K nor =PATH"};
+        throw SpecError{"'any' takes neither #K, @K nor =PATH"};
     if (fault.hasPath && !(kWithPath & bit(fault.step)))
         throw SpecError{std::string("step '") + name + "' has no path"};
 }

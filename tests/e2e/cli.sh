@@ -43,7 +43,8 @@ expect_usage() {
     "${s}h and ${s}a use s (create subdirs), c (create files), u (update files), default=cu." \
     "Pattern lists are *? format, semicolon delimited." \
     "${s}n  dry run: list the copies a run would make, copy nothing" \
-    "A pattern ending in / leaves folders out; one with / inside matches the path."; do
+    "A pattern ending in / leaves folders out; one with / inside matches the path." \
+    "${s}k  keep going past files that cannot be copied, list them at the end"; do
     printf '%s%s' "$line" "$eol" >> expected.txt
   done
 }

@@ -390,6 +390,25 @@ for row in "${FAULT_ROWS[@]}"; do
     daemon_stop "$name"
 done
 
+scenario "-k through the real server: a FAIL in the middle of a window, then a dropped connection"
+rm -rf "$H" "$D"; mkdir -p "$H"
+for f in f1 f2 f3 f4 f5 f6; do mk_file "$S/k/$f.txt" "$f" $T; done
+port=$((port + 1))
+daemon_start keep $port "$D" --rule 'recv=/sdcard/k/f3.txt fail "open failed: Permission denied"' \
+    --rule 'recv@5 close'
+attach keep
+run_tool -k -q -s -hcs -d="127.0.0.1:$port" host:"$H" sdcard
+expect_rc 10
+# The FAIL may reach the client as the server's reset: then the file is listed for the
+# lost connection instead of the device's words.
+list=$(masked_out | tr -d '\r' | sed '1,/^Not copied:$/d')
+[[ $list == "<-  k/f3.txt: "* ]] && [ "$(wc -l <<<"$list")" = 1 ] || fail "list: $list"
+for f in f1 f2 f4 f5 f6; do assert_file "$H/k/$f.txt" "$f" $T; done
+assert_absent "$H/k/f3.txt"
+grep -q '^RECV /sdcard/k/f6.txt' "$WORK/keep.log" || fail "f6 was never asked for"
+detach keep
+daemon_stop keep
+
 scenario "every process of the test is stopped"
 for name in "${!DAEMON_PID[@]}"; do daemon_stop "$name"; done
 server_stop

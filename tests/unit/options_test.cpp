@@ -100,9 +100,10 @@ TEST(OptionStep, FieldsFromFlags) {
 }
 
 TEST(OptionStep, SwitchesAndValues) {
-    StepRun result = run({"-s", "-0", "-1", "-e", "-a", "host", "sdcard/DCIM/"});
+    StepRun result = run({"-s", "-0", "-1", "-e", "-k", "-a", "host", "sdcard/DCIM/"});
     ASSERT_EQ(result.code, 0) << result.messages;
     EXPECT_EQ(result.context->recurse, 1u);
+    EXPECT_EQ(result.context->keepGoing, 1u);
     EXPECT_EQ(result.context->oneHourSame, 1u);
     EXPECT_EQ(result.context->timeRounding, 1u);
     EXPECT_EQ(result.context->conn.localOnly, 1u);
@@ -110,6 +111,7 @@ TEST(OptionStep, SwitchesAndValues) {
 
     result = run({"-2", "-d=my phone", "-a", "host", "sdcard/"});
     ASSERT_EQ(result.code, 0) << result.messages;
+    EXPECT_EQ(result.context->keepGoing, 0u);
     EXPECT_EQ(result.context->timeRounding, 4u);
     EXPECT_STREQ(result.context->conn.serial, "my phone");
     EXPECT_EQ(result.context->conn.localOnly, 0u);
@@ -177,6 +179,7 @@ TEST(OptionStep, BadCommandLines) {
         {{"-d=myphone", "-e", "-l", "a", "b"}, "Flags D and E are mutually exclusive"},
         {{"-2", "-1", "-l", "a", "b"}, "Flags 1 and 2 are mutually exclusive"},
         {{"-sx", "-l", "a", "b"}, "Flag S does not take a value"},
+        {{"-kx", "-l", "a", "b"}, "Flag K does not take a value"},
         {{"-d", "-l", "a", "b"}, "Flag D must specify a value"},
         {{"-o", "-l", "a", "b"}, "Flag O must specify a value"},
         {{"-hcc", "a", "b"}, "Flag H has duplicate option C"},
@@ -208,7 +211,7 @@ TEST(OptionStep, Usage) {
         lines.push_back(usage.substr(at, next - at));
         at = next + end.size();
     }
-    ASSERT_EQ(lines.size(), 20u);
+    ASSERT_EQ(lines.size(), 21u);
     std::string s(1, osUsageSwitch());
     EXPECT_EQ(lines[1], "Usage:  tandrix [flags] hostroot androidroot [altroot]");
     EXPECT_EQ(lines[2], "");
@@ -222,6 +225,8 @@ TEST(OptionStep, Usage) {
     EXPECT_EQ(lines[18], s + "n  dry run: list the copies a run would make, copy nothing");
     EXPECT_EQ(lines[19],
               "A pattern ending in / leaves folders out; one with / inside matches the path.");
+    EXPECT_EQ(lines[20],
+              s + "k  keep going past files that cannot be copied, list them at the end");
 
     for (const std::vector<std::string>& words : {std::vector<std::string>{}, {"-?"}, {"-l"}}) {
         StepRun result = run(words);

@@ -1,0 +1,72 @@
+#!/bin/bash
+# -k over a slow link: 2,000 files of 4 KiB in 20 directories pushed through adbsim
+# with its replies held 5 ms, once to a device that takes every file and once to one
+# that refuses 20 of them (one in every 100: each refusal ends the device's sync
+# service, so the run opens a new connection and sends the files behind it again).
+# Each row: the median of REPS runs with min-max; the ratio is refused / clean.
+# Usage: bench/keepgoing.sh [BUILD-DIR]   (as root: runs in a private network namespace)
+# REPS=5 by default; DELAY=5 (ms).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+if [ -z "${BENCH_IN_NETNS:-}" ]; then
+    BENCH_IN_NETNS=1 exec "$here/../tests/netns.sh" bash "$0" "$build"
+fi
+reps=${REPS:-5}
+delay=${DELAY:-5}
+tool=${TANDRIX:-$build/tandrix}
+work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
+sim=""
+trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
+
+start_sim() {   # adbsim options...
+    rm -f "$work/ready"
+    "$build/tests/adbsim" --device bench=$work/device --ready "$work/ready" --delay-ms "$delay" \
+        "$@" 2>/dev/null &
+    sim=$!
+    while [ ! -s "$work/ready" ]; do sleep 0.02; done
+}
+
+stop_sim() {
+    kill $sim; wait $sim 2>/dev/null || true
+    sim=""
+}
+
+seconds() {   # COMMAND...: wall time, output dropped
+    "$build/bench/bench_runstat" "$@" 2>&1 >/dev/null | tail -n 1 | cut -d' ' -f1
+}
+
+stats() {   # median, min and max of the numbers on standard input
+    sort -g | awk '{ v[NR] = $1 } END { printf "%s %s %s", v[int((NR + 1) / 2)], v[1], v[NR] }'
+}
+
+empty_device() { rm -rf "$work/device/sdcard"; mkdir -p "$work/device/sdcard"; }
+
+measure() {   # adbsim options...: the runs' times, one per line
+    start_sim "$@"
+    local i
+    for i in $(seq 1 "$reps"); do
+        empty_device
+        seconds "$tool" -k -q -s -acs "$work/source" sdcard
+        echo
+    done
+    stop_sim
+}
+
+mkdir -p "$work/source" "$work/device"
+for d in $(seq -w 1 20); do
+    mkdir -p "$work/source/dir$d"
+    for f in $(seq -w 1 100); do head -c 4096 /dev/urandom >"$work/source/dir$d/file$f.dat"; done
+done
+refusals=()
+for d in $(seq -w 1 20); do
+    refusals+=(--fault "send=/sdcard/dir$d/file050.dat fail \"couldn't create file: Permission denied\"")
+done
+
+clean=$(measure | grep . | stats)
+refused=$(measure "${refusals[@]}" | grep . | stats)
+echo "tandrix -k through adbsim at $delay ms: 2,000 x 4 KiB pushed, medians of $reps"
+awk -v c="$clean" -v r="$refused" 'BEGIN {
+    split(c, a, " "); split(r, b, " ")
+    printf "clean %8.3f s (%.3f-%.3f)   20 refused %8.3f s (%.3f-%.3f)   x%.2f\n",
+        a[1], a[2], a[3], b[1], b[2], b[3], b[1] / a[1] }'

@@ -1,0 +1,36 @@
+// Opening the sync connection again, for a run that goes on after the device ended
+// the sync service (it does so after every FAIL) or after the connection dropped:
+// a fresh connection, the transport and sync: (after a drop, the feature query on a
+// connection of its own first), waiting a bounded time for a device that is gone.
+// Nothing here raises: a refusal or a dead connection is "not back yet".
+#pragma once
+
+#include <cstdint>
+
+struct AdbConnection;
+
+constexpr uint32_t kReopenWaitMs = 30000;  // how long a dropped device is waited for
+constexpr uint32_t kReopenPauseMs = 500;   // between two attempts while waiting
+
+enum class ReopenResult {
+    Ready,     // in sync mode again
+    NoServer,  // nothing accepted the connection
+    NoDevice,  // the server refused the feature query, the transport or sync:
+};
+
+// The reason a copy failed, when a raise during it says so: the device's FAIL text
+// (ERR_ADB_ERROR) or the connection's fault (ERR_ADB_SEND, ERR_ADB_NO_RESPONSE).
+enum class CopyFault {
+    None,        // any other code: the run ends with it
+    DeviceFail,  // the device refused the file; raisedText() holds its words
+    Dropped,     // the connection failed or was closed
+};
+CopyFault copyFaultOf(uint32_t code);
+
+// One attempt: releases the old connection and opens the new one. The features the
+// device offered at the start stay those of the run.
+ReopenResult adbReopen(AdbConnection* conn, bool queryFeatures);
+
+// Attempts until one succeeds or `waitMs` have passed, a pause between attempts.
+// Returns the last attempt's result.
+ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs);
