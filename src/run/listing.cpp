@@ -304,6 +304,13 @@ void walkPair(SyncContext* context, uint32_t mask, const FileNode* h, const File
     }
 }
 
+// A copy line up to its duration: the list line and " - ".
+void composeCopyLine(SyncContext* context, LineText* line, char* buffer, int status,
+                     const FileNode* node, const FileNode* partner) {
+    composeListLine(context, line, buffer, status, node, partner);
+    appendText(line, " - ");
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -372,8 +379,7 @@ void beginCopyLine(SyncContext* context, int status, const FileNode* node,
     // Under a progress line the begun line waits, to be written whole with its end.
     char buffer[kLineChars];
     LineText line;
-    composeListLine(context, &line, buffer, status, node, partner);
-    appendText(&line, " - ");
+    composeCopyLine(context, &line, buffer, status, node, partner);
     if (!statusHold(&context->status, line.text, line.length))
         osWriteStdout(line.text, line.length);
     context->printedAny = 1;
@@ -386,8 +392,7 @@ void writeDryCopyLine(SyncContext* context, int status, const FileNode* node,
     if (!isListed(context->listMask, status)) return;
     char buffer[kLineChars];
     LineText line;
-    composeListLine(context, &line, buffer, status, node, partner);
-    appendText(&line, " - ");
+    composeCopyLine(context, &line, buffer, status, node, partner);
     appendText(&line, kDryRunMark);
     appendText(&line, osLineEnd());
     writeLine(&line);
