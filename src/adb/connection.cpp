@@ -80,7 +80,7 @@ uint32_t adbBytesAvailable(AdbConnection* conn) {
 bool adbAwaitClose(AdbConnection* conn) {
     if (conn->inboxEnd != conn->inboxStart) return false;
     unsigned char byte;
-    return osNetReceive(&conn->net, &byte, 1, kAdbTimeoutMs) <= 0;
+    return osNetReceive(&conn->net, &byte, 1, waitLimitMs) <= 0;
 }
 
 void adbRelease(AdbConnection* conn) {
