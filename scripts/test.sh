@@ -11,7 +11,7 @@
 #   - the Windows suite under Wine, once: with the 32-bit program where the kernel
 #     runs 32-bit code, else with the 64-bit one; the other program is built
 #     (warnings are errors there too).
-# After the Release build, two lanes run side by side (the test steps wait on the
+# After the GCC builds, two lanes run side by side (the test steps wait on the
 # network and on Wine as much as they compute); each lane's output is kept in
 # build-logs/ and printed at the end with each step's time.
 set -euo pipefail
@@ -64,17 +64,19 @@ unit_only=(-DTANDRIX_E2E=OFF -DTANDRIX_ONCE_CHECKS=OFF)
 build_clang() { (export CXX=clang++; build build-clang -- -DCMAKE_BUILD_TYPE=Debug "${unit_only[@]}"); }
 toolchain() { [ "$1" = build-win ] && echo cmake/mingw-i686.cmake || echo cmake/mingw-x86_64.cmake; }
 
-# The GCC build starts as soon as its compiler is there; the rest installs meanwhile.
+# The GCC builds start as soon as their compiler is there; the rest installs meanwhile.
 install_pid=""
 if ! missing=$(scripts/install-deps.sh --missing all); then
   echo "=== installing: $missing"
   timed "read the package lists" scripts/install-deps.sh update
   timed "install the compiler" scripts/install-deps.sh --no-update compiler
-  timed "install the other packages (beside the Release build)" \
+  timed "install the other packages (beside the GCC builds)" \
     scripts/install-deps.sh --no-update all >"$logs/install.log" 2>&1 &
   install_pid=$!
 fi
 timed "build Release" build build -- -DCMAKE_BUILD_TYPE=Release
+timed "build sanitizers (GCC Debug)" build build-asan -- -DCMAKE_BUILD_TYPE=Debug \
+  -DTANDRIX_SANITIZE=ON -DTANDRIX_ONCE_CHECKS=OFF
 if [ -n "$install_pid" ] && ! wait "$install_pid"; then
   cat "$logs/install.log"
   echo "installing the packages failed"
@@ -100,8 +102,6 @@ lane_release_windows() {
   timed "test $tested (the Windows suite)" run_tests "$tested"
 }
 lane_checked_builds() {
-  timed "build sanitizers (GCC Debug)" build build-asan -- -DCMAKE_BUILD_TYPE=Debug \
-    -DTANDRIX_SANITIZE=ON -DTANDRIX_ONCE_CHECKS=OFF &&
   timed "test sanitizers (unit, end-to-end)" run_tests build-asan &&
   timed "build clang (Debug)" build_clang &&
   timed "test clang (unit)" run_tests build-clang &&
