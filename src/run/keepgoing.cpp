@@ -1,6 +1,7 @@
 // -k: going on past a file that cannot be copied and past a lost connection. A
 // device FAIL or a dropped connection empties the copy window: the failed file is
-// listed, the files in flight behind it are copied again on a new connection, and a
+// listed, the files in flight behind it are copied again on a new connection (after
+// a FAIL the spare held ready in sync mode, so a refusal waits for no reply), and a
 // device that does not come back ends the run after the list.
 #include "run/keepgoing.h"
 
@@ -54,7 +55,13 @@ void giveUp(CopyWindow* window, const char* reason, uint32_t code) {
 // it starts, one when it is back), at most kMaxDrops times. False when it gave up.
 bool reopen(CopyWindow* window, bool afterFail) {
     SyncContext* context = window->context;
-    if (afterFail && adbReopen(&context->conn, false) == ReopenResult::Ready) return true;
+    if (afterFail && (spareTake(&context->spare, &context->conn) ||
+                      adbReopen(&context->conn, false) == ReopenResult::Ready)) {
+        context->spareOpened = 0;
+        return true;
+    }
+    // A lost connection took the spare with it, or will be waited for: none is used.
+    spareClose(&context->spare);
     if (++context->drops > kMaxDrops) {
         giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
         return false;
@@ -62,6 +69,7 @@ bool reopen(CopyWindow* window, bool afterFail) {
     writeRunLine("Connection to the device lost, waiting up to 30 s for it to come back");
     ReopenResult result = adbReopenWithin(&context->conn, kReopenWaitMs);
     if (result == ReopenResult::Ready) {
+        context->spareOpened = 0;
         writeRunLine("The device is back");
         return true;
     }
@@ -130,14 +138,25 @@ void abandonNewest(CopyWindow* window) {
     reopen(window, true);
 }
 
-}  // namespace
+// One spare per connection: it is opened once the run copies, and again after each
+// new connection, so spares never outnumber the connections; its requests advance
+// between copies.
+void keepSpare(SyncContext* context) {
+    if (!context->spareOpened && context->goneReason == nullptr) {
+        context->spareOpened = 1;
+        spareOpen(&context->spare, &context->conn);
+    }
+    spareAdvance(&context->spare);
+}
 
+}  // namespace
 
 void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*, FileNode*),
                    bool finish) {
     std::deque<FileNode*> todo;
     if (node) todo.push_back(node);
     for (;;) {
+        keepSpare(window->context);
         if (passOf(window)->stopReason) {
             for (FileNode* left : todo)
                 keepNotCopied(window->context, statusOf(window, left), left,
@@ -168,7 +187,6 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
         }
     }
 }
-
 
 // -k: the line that says a full side stopped its pass.
 void sayStopped(CopyWindow* window) {

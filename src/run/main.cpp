@@ -3,6 +3,7 @@
 #include <new>
 
 #include "adb/connection.h"
+#include "adb/reconnect.h"
 #include "run/context.h"
 #include "run/options.h"
 #include "run/rundriver.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     // The progress line leaves nothing on the screen (a fatal message took it away).
     statusEnd(&context.status);
     adbRelease(&context.conn);
+    spareClose(&context.spare);
     heapRelease(&context.heap);
     return code;
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace adbsim {
@@ -198,7 +199,11 @@ bool isDaemonCommandLine(int argc, char** argv);
 int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
-void serveConnection(const Config& config, int fd);
+// Serves the connection's host requests, one connection at a time so the request
+// log keeps their order; once it is in sync mode, the rest goes on in a thread added
+// to `syncThreads` (a client may hold a second sync connection beside its first), or
+// here when that is null.
+void serveConnection(const Config& config, int fd, std::vector<std::thread>* syncThreads);
 // The feature list a device announces: with v2 records or without.
 const char* featureList(const Config& config);
 
