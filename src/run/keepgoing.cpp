@@ -29,6 +29,8 @@ constexpr char kReasonDroppedTwice[] = "the connection dropped twice while it wa
 // file for good. So reconnections are bounded by twice the files of the run.
 constexpr uint32_t kMaxDrops = 10;
 
+uint32_t comebackWaitMs = kReopenWaitMs;  // shorter in a test build only
+
 void writeRunLine(const char* text) {
     char line[kReasonBytes];
     std::snprintf(line, sizeof line, "%s%s", text, osLineEnd());
@@ -66,8 +68,12 @@ bool reopen(CopyWindow* window, bool afterFail) {
         giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
         return false;
     }
-    writeRunLine("Connection to the device lost, waiting up to 30 s for it to come back");
-    ReopenResult result = adbReopenWithin(&context->conn, kReopenWaitMs);
+    char line[kReasonBytes];
+    std::snprintf(line, sizeof line,
+                  "Connection to the device lost, waiting up to %u s for it to come back",
+                  static_cast<unsigned>(comebackWaitMs / 1000));
+    writeRunLine(line);
+    ReopenResult result = adbReopenWithin(&context->conn, comebackWaitMs);
     if (result == ReopenResult::Ready) {
         context->spareOpened = 0;
         writeRunLine("The device is back");
@@ -186,6 +192,10 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
             todo.insert(todo.begin(), redo.begin(), redo.end());
         }
     }
+}
+
+void setComebackWait(uint32_t milliseconds) {
+    comebackWaitMs = milliseconds;
 }
 
 // -k: the line that says a full side stopped its pass.

@@ -4,6 +4,8 @@
 // Raise: copyKeepingOn, on every fault but a device FAIL and a lost connection.
 #pragma once
 
+#include <cstdint>
+
 struct CopyWindow;
 struct FileNode;
 
@@ -14,3 +16,6 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
                    bool finish);
 // The line that says a full side stopped its pass (its pass's stopToSay is cleared).
 void sayStopped(CopyWindow* window);
+// How long a lost device is waited for, kReopenWaitMs unless a test build set a
+// shorter one, so that its tests of a device that never comes back do not wait it out.
+void setComebackWait(uint32_t milliseconds);
