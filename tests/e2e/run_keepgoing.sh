@@ -119,6 +119,15 @@ for row in "${ROWS[@]}"; do
     done
 done
 
+scenario "a refusal goes on on the connection held ready, and the next one is opened"
+fixture
+sim_start "$D" --fault 'recv=/sdcard/e1/q3.txt fail no'
+log_mark
+run_tool -k -q -s -hcs host:"$H" sdcard
+expect_rc 10
+# The features, the run's first connection, the spare that took over, the next spare.
+[ "$(run_log | grep -c '^CONNECT')" = 4 ] || fail "connections: $(run_log | tr '\n' ' ')"
+
 scenario "the lines of a run that waits for its device, and -v counts the copies made"
 fixture
 sim_start "$D" --fault 'recv@3 vanish 1' --fault 'recv=/sdcard/e2/q7.txt fail gone'
