@@ -144,9 +144,9 @@ void abandonNewest(CopyWindow* window) {
     reopen(window, true);
 }
 
-// One spare per connection: it is opened once the run copies, and again after each
-// new connection, so spares never outnumber the connections; its requests advance
-// between copies.
+// One spare per connection: it is opened when the run copies its first file, and
+// again after each new connection, so spares never outnumber the connections; its
+// requests advance between copies.
 void keepSpare(SyncContext* context) {
     if (!context->spareOpened && context->goneReason == nullptr) {
         context->spareOpened = 1;
@@ -162,7 +162,6 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
     std::deque<FileNode*> todo;
     if (node) todo.push_back(node);
     for (;;) {
-        keepSpare(window->context);
         if (passOf(window)->stopReason) {
             for (FileNode* left : todo)
                 keepNotCopied(window->context, statusOf(window, left), left,
@@ -177,6 +176,7 @@ void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*,
                 if (window->context->goneReason == nullptr) finishWindow(window);
                 return;
             }
+            keepSpare(window->context);
             if (!copy(window, current)) abandonNewest(window);
             todo.pop_front();
         } catch (const SyncError& error) {
