@@ -44,26 +44,37 @@ e2e_setup() {
 }
 
 # Wine creates sockets in its server, so the server must live in this namespace: a
-# prefix of our own for network runs (copied once from the test fixture's prefix, or
-# created) whose server is started here and stopped at the end.
+# prefix for network runs whose server is started here and stopped at the end. Two
+# scripts can run at once: each takes a free prefix of a small pool (copied once from
+# the test fixture's prefix, or created) and holds its lock until it ends.
 e2e_wine_setup() {
-    local runner=${TOOL[0]} base=${TOOL[1]} exe=${TOOL[2]}
+    local runner=${TOOL[0]} base=${TOOL[1]} exe=${TOOL[2]} slot
     # shellcheck source=../../wine-env.sh
     source "$(dirname "$runner")/wine-env.sh"
-    WINE_NET_PREFIX=$(dirname "$WORK")/wineprefix-net
+    local dir
+    dir=$(dirname "$WORK")
+    for slot in 1 2 3 4; do
+        exec {E2E_WINE_LOCK}>"$dir/wineprefix-net$slot.lock"
+        flock -n "$E2E_WINE_LOCK" && break
+        exec {E2E_WINE_LOCK}>&-
+        slot=""
+    done
+    if [ -z "$slot" ]; then   # all taken: wait for the first
+        slot=1
+        exec {E2E_WINE_LOCK}>"$dir/wineprefix-net$slot.lock"
+        flock "$E2E_WINE_LOCK"
+    fi
+    WINE_NET_PREFIX=$dir/wineprefix-net$slot
     wine_setup "$WINE_NET_PREFIX" "$exe"
-    (
-        flock 9
-        if [ ! -f "$WINE_NET_PREFIX/system.reg" ] && [ -f "$base/system.reg" ]; then
-            rm -rf "$WINE_NET_PREFIX"
-            cp -a "$base" "$WINE_NET_PREFIX"
-        fi
-        wine_init_prefix
-    ) 9>"$WINE_NET_PREFIX.lock"
+    if [ ! -f "$WINE_NET_PREFIX/system.reg" ] && [ -f "$base/system.reg" ]; then
+        rm -rf "$WINE_NET_PREFIX"
+        cp -a "$base" "$WINE_NET_PREFIX"
+    fi
+    wine_init_prefix
     TOOL[1]=$WINE_NET_PREFIX
     wineserver -k >/dev/null 2>&1
     wineserver -w
-    wineserver -p
+    wineserver -p {E2E_WINE_LOCK}>&-   # the lock ends with this script, not with the server
 }
 
 e2e_cleanup() {
