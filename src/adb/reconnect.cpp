@@ -1,5 +1,6 @@
 // Opening the sync connection again after the device ended it or it dropped, each
-// attempt bounded by the connection's own waits, the whole wait by a deadline.
+// attempt bounded by the connection's own waits, the whole wait by a deadline; and
+// the spare connection that -k holds ready for the next device FAIL.
 #include "adb/reconnect.h"
 
 #include <cstring>

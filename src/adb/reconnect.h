@@ -2,6 +2,7 @@
 // the sync service (it does so after every FAIL) or after the connection dropped:
 // a fresh connection, the transport and sync: (after a drop, the feature query on a
 // connection of its own first), waiting a bounded time for a device that is gone.
+// Or, after a FAIL, taking the spare connection held ready in sync mode instead.
 // Nothing here raises: a refusal or a dead connection is "not back yet".
 #pragma once
 

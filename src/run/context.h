@@ -69,5 +69,5 @@ struct SyncContext {
     const char* goneReason;       // -k: the device did not come back; the rest is not tried
     uint32_t goneCode;            // ... and the run ends with this error after the list
     SpareConnection spare;        // -k: held in sync mode for the next device FAIL
-    uint32_t spareOpened;         // -k: a spare was opened since the connection was
+    uint32_t spareOpened;         // -k: a spare was opened for the current connection
 };
