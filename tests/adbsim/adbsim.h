@@ -199,10 +199,8 @@ bool isDaemonCommandLine(int argc, char** argv);
 int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
-// Serves the connection's host requests, one connection at a time so the request
-// log keeps their order; once it is in sync mode, the rest goes on in a thread added
-// to `syncThreads` (a client may hold a second sync connection beside its first), or
-// here when that is null.
+// Serves the host requests (one connection at a time: the log keeps their order);
+// sync mode goes on in a thread added to `syncThreads`, or here when that is null.
 void serveConnection(const Config& config, int fd, std::vector<std::thread>* syncThreads);
 // The feature list a device announces: with v2 records or without.
 const char* featureList(const Config& config);

@@ -4,9 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cstdio>
-#include <memory>
-#include <thread>
-#include <vector>
 
 #include "adbsim.h"
 
@@ -209,6 +206,7 @@ void closeGracefully(int fd) {
     }
     close(fd);
 }
+
 void endConnection(Session& session) {
     finishReplyDelay(session);
     closeGracefully(session.fd);
@@ -244,14 +242,12 @@ void serveConnection(const Config& config, int fd, std::vector<std::thread>* syn
     } catch (const SessionEnd& end) {
         note("connection ended: " + end.reason);
     }
-    if (sync && syncThreads) {
-        syncThreads->emplace_back(serveSyncToEnd, std::move(session));
-        return;
-    }
-    if (sync)
-        serveSyncToEnd(std::move(session));
-    else
+    if (!sync)
         endConnection(*session);
+    else if (syncThreads)
+        syncThreads->emplace_back(serveSyncToEnd, std::move(session));
+    else
+        serveSyncToEnd(std::move(session));
 }
 
 }  // namespace adbsim
