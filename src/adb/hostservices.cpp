@@ -12,7 +12,6 @@
 namespace {
 
 constexpr uint32_t kLengthDigits = 4;  // "%04X" before a name, after FAIL
-constexpr uint32_t kStatusBytes = 4;   // "OKAY" or "FAIL"
 constexpr char kTransportLocal[] = "host:transport-local";
 constexpr char kTransportSerial[] = "host:transport:";
 constexpr char kTransportAny[] = "host:transport-any";
@@ -110,7 +109,7 @@ bool parseHex4(const char* text, uint32_t* value) {
     return true;
 }
 
-void selectTransport(AdbConnection* conn) {
+void sendTransportRequest(AdbConnection* conn) {
     // localOnly wins over a serial; the buffer holds the prefix and any 255-byte serial.
     char name[kTransportNameBytes];
     if (conn->localOnly) {
@@ -122,6 +121,10 @@ void selectTransport(AdbConnection* conn) {
         std::snprintf(name, sizeof name, "%s", kTransportAny);
     }
     sendHostRequest(conn, name);
+}
+
+void selectTransport(AdbConnection* conn) {
+    sendTransportRequest(conn);
     readHostStatus(conn);
 }
 

@@ -1,7 +1,8 @@
 // ADB host-service requests: framing with a four-digit hexadecimal length, the
 // OKAY/FAIL status, and the choice of transport.
-// Raise: sendHostRequest (ERR_ADB_SEND), readHostStatus (below), selectTransport
-// (both of those). The parsing and sanitising helpers never raise.
+// Raise: sendHostRequest and sendTransportRequest (ERR_ADB_SEND), readHostStatus
+// (below), selectTransport (both of those). The parsing and sanitising helpers never
+// raise.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 struct AdbConnection;
 
+constexpr uint32_t kStatusBytes = 4;           // "OKAY" or "FAIL"
 constexpr uint32_t kRequestBytes = 1024;       // a framed request
 constexpr uint32_t kTransportNameBytes = 272;  // "host:transport:" and a 255-byte serial
 
@@ -18,6 +20,8 @@ void sendHostRequest(AdbConnection* conn, const char* name);
 void readHostStatus(AdbConnection* conn);
 int hexDigitValue(int c);
 bool parseHex4(const char* text, uint32_t* value);
+// The transport request for conn's device (-e, -d or any), without its status.
+void sendTransportRequest(AdbConnection* conn);
 void selectTransport(AdbConnection* conn);
 // On a fresh connection of its own: asks, with the request that matches the transport
 // selectTransport will choose, for the device's feature list and sets

@@ -1,6 +1,9 @@
 // Opening the sync connection again after the device ended it or it dropped, each
-// attempt bounded by the connection's own waits, the whole wait by a deadline.
+// attempt bounded by the connection's own waits, the whole wait by a deadline; and
+// the spare connection that -k holds ready for the next device FAIL.
 #include "adb/reconnect.h"
+
+#include <cstring>
 
 #include "adb/connection.h"
 #include "adb/hostservices.h"
@@ -34,6 +37,22 @@ bool attemptRequests(AdbConnection* conn, bool queryFeatureList) {
     }
 }
 
+// The spare's next step once the status of its last request is there: a refusal, a
+// close or any other answer ends it.
+void spareStep(SpareConnection* spare) {
+    try {
+        readHostStatus(&spare->conn);
+        if (spare->step == SpareStep::Transport) {
+            sendHostRequest(&spare->conn, "sync:");
+            spare->step = SpareStep::Sync;
+        } else {
+            spare->step = SpareStep::Ready;
+        }
+    } catch (const SyncError&) {
+        spareClose(spare);
+    }
+}
+
 }  // namespace
 
 CopyFault copyFaultOf(uint32_t code) {
@@ -60,4 +79,49 @@ ReopenResult adbReopenWithin(AdbConnection* conn, uint32_t waitMs) {
         if (result == ReopenResult::Ready) return result;
     }
     return result;
+}
+
+void spareOpen(SpareConnection* spare, const AdbConnection* model) {
+    spareClose(spare);
+    AdbConnection* conn = &spare->conn;
+    conn->localOnly = model->localOnly;
+    std::memcpy(conn->serial, model->serial, sizeof conn->serial);
+    conn->features = model->features;
+    if (!adbConnect(conn)) {
+        adbRelease(conn);
+        return;
+    }
+    try {
+        sendTransportRequest(conn);
+        spare->step = SpareStep::Transport;
+    } catch (const SyncError&) {
+        adbRelease(conn);
+    }
+}
+
+void spareAdvance(SpareConnection* spare) {
+    bool asking = spare->step == SpareStep::Transport || spare->step == SpareStep::Sync;
+    if (asking && adbBytesAvailable(&spare->conn) >= kStatusBytes) spareStep(spare);
+}
+
+bool spareTake(SpareConnection* spare, AdbConnection* conn) {
+    while (spare->step == SpareStep::Transport || spare->step == SpareStep::Sync) spareStep(spare);
+    if (spare->step != SpareStep::Ready) return false;
+    // Nothing may have come on a connection that asked nothing: a byte or a close
+    // means the server or the device dropped it.
+    unsigned char byte;
+    if (adbBytesAvailable(&spare->conn) > 0 || osNetReceive(&spare->conn.net, &byte, 1, 0) >= 0) {
+        spareClose(spare);
+        return false;
+    }
+    adbRelease(conn);
+    *conn = spare->conn;
+    spare->conn.net = OsNetState{};
+    spare->step = SpareStep::Closed;
+    return true;
+}
+
+void spareClose(SpareConnection* spare) {
+    adbRelease(&spare->conn);
+    spare->step = SpareStep::Closed;
 }

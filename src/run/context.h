@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "adb/connection.h"
+#include "adb/reconnect.h"
 #include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/statusline.h"
@@ -67,4 +68,6 @@ struct SyncContext {
     const FileNode* lastDropped;  // -k: the file in flight at the last lost connection
     const char* goneReason;       // -k: the device did not come back; the rest is not tried
     uint32_t goneCode;            // ... and the run ends with this error after the list
+    SpareConnection spare;        // -k: held in sync mode for the next device FAIL
+    uint32_t spareOpened;         // -k: a spare was opened for the current connection
 };

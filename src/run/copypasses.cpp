@@ -9,10 +9,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 
 #include "adb/connection.h"
-#include "adb/reconnect.h"
 #include "adb/syncqueries.h"
 #include "adb/transfers.h"
 #include "hostfs/hostfs.h"
@@ -20,8 +18,10 @@
 #include "run/context.h"
 #include "run/copyplan.h"
 #include "run/copywindow.h"
+#include "run/keepgoing.h"
 #include "run/listing.h"
 #include "run/notcopied.h"
+#include "run/passstate.h"
 #include "run/statusline.h"
 #include "support/encodings.h"
 #include "support/errors.h"
@@ -46,33 +46,7 @@ constexpr char kLinkTarget[] = "Symbolic link, not replaced";
 constexpr char kReasonPathTooLong[] = "path too long";
 constexpr char kReasonChanged[] = "file changed while copied";
 constexpr char kReasonLink[] = "symbolic link, not replaced";
-constexpr char kReasonDeviceFull[] = "not tried, the device is full";
 constexpr char kReasonHostFull[] = "not tried, the host disk is full";
-constexpr char kReasonGone[] = "the device did not come back";
-constexpr char kReasonDropping[] = "the connection kept dropping";
-constexpr char kReasonDroppedTwice[] = "the connection dropped twice while it was copied";
-constexpr uint32_t kReasonBytes = 256;  // a reason held until its file retires
-// A run gives up after this many lost connections in a row without a file copied in
-// between; each wait for the device lasts at most kReopenWaitMs. A file is copied
-// again after one lost connection, not after a second (through the real server a
-// device's FAIL may arrive as a reset). A reconnection after a device FAIL ends a
-// file for good. So reconnections are bounded by twice the files of the run.
-constexpr uint32_t kMaxDrops = 10;
-
-// A pass's own state beside its window: the pull's temporary file, and what -k
-// keeps about failures.
-struct PassState {
-    PullTarget target;  // pull: the oldest file's temporary file
-    bool pushing;
-    const char* stopReason;         // -k: the rest of the pass is not tried, for this reason
-    bool stopToSay;                 // -k: the pass stopped; its line is still to be written
-    char failure[kReasonBytes];     // -k: why the oldest pull fails; the rest of it is dropped
-    char hostReason[kReasonBytes];  // -k: why the newest push could not be read whole
-};
-
-PassState* passOf(CopyWindow* window) {
-    return static_cast<PassState*>(window->pass);
-}
 
 // Reads exactly `count` bytes of the host file; false when it fails or ends early
 // (the file shrank since it was read), with the reason in `reason` (kReasonBytes).
@@ -88,18 +62,6 @@ bool readWhole(OsFile file, unsigned char* buffer, uint32_t count, char* reason)
     return true;
 }
 
-int pushStatus(const FileNode* node) {
-    return node->partner ? UpdatedOnAndroid : CreatedOnAndroid;
-}
-
-int pullStatus(const FileNode* node) {
-    return node->partner ? UpdatedOnHost : CreatedOnHost;
-}
-
-int statusOf(CopyWindow* window, const FileNode* node) {
-    return passOf(window)->pushing ? pushStatus(node) : pullStatus(node);
-}
-
 // A file skipped before it went out: with -k it is also kept for the list.
 void keepSkipped(CopyWindow* window, FileNode* node, const char* reason) {
     if (window->context->keepGoing)
@@ -110,17 +72,6 @@ void keepSkipped(CopyWindow* window, FileNode* node, const char* reason) {
 void retireCopied(CopyWindow* window) {
     retireOldest(window);
     window->context->drops = 0;
-}
-
-// -k: the line that says a full side stopped its pass.
-void sayStopped(CopyWindow* window) {
-    PassState* pass = passOf(window);
-    pass->stopToSay = false;
-    char line[kReasonBytes];
-    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
-                  pass->pushing ? "The device is full" : "The host disk is full",
-                  pass->pushing ? "push" : "pull", osLineEnd());
-    osWriteStdout(line, std::strlen(line));
 }
 
 // -k: the oldest file is not copied: its line (or one of its own) says why, the
@@ -414,150 +365,6 @@ bool pullOne(CopyWindow* window, FileNode* node) {
     unsigned char request[kSyncRequestBytes];
     uint32_t used = putRecvRequest(request, remotePath);
     return sendWithReplies(window, request, used) && readArrivedReplies(window);
-}
-
-// -k: going on past a file that cannot be copied and past a lost connection
-// ---------------------------------------------------------------------------
-
-void writeRunLine(const char* text) {
-    char line[kReasonBytes];
-    std::snprintf(line, sizeof line, "%s%s", text, osLineEnd());
-    osWriteStdout(line, std::strlen(line));
-}
-
-bool deviceSaysFull(const char* text) {
-    return std::strstr(text, "No space left on device") != nullptr ||
-           std::strstr(text, "Disk quota exceeded") != nullptr;
-}
-
-// The device or the server did not come back: nothing more of the run is tried, and
-// after the list the run ends with `code`.
-void giveUp(CopyWindow* window, const char* reason, uint32_t code) {
-    SyncContext* context = window->context;
-    context->goneReason = reason;
-    context->goneCode = code;
-    passOf(window)->stopReason = reason;
-    adbRelease(&context->conn);
-}
-
-// Opens the sync connection again. After a FAIL the device is there: one attempt.
-// Otherwise, or when that attempt fails, the run waits for the device (one line when
-// it starts, one when it is back), at most kMaxDrops times. False when it gave up.
-bool reopen(CopyWindow* window, bool afterFail) {
-    SyncContext* context = window->context;
-    if (afterFail && adbReopen(&context->conn, false) == ReopenResult::Ready) return true;
-    if (++context->drops > kMaxDrops) {
-        giveUp(window, kReasonDropping, ERR_DEVICE_DISCONNECTED);
-        return false;
-    }
-    writeRunLine("Connection to the device lost, waiting up to 30 s for it to come back");
-    ReopenResult result = adbReopenWithin(&context->conn, kReopenWaitMs);
-    if (result == ReopenResult::Ready) {
-        writeRunLine("The device is back");
-        return true;
-    }
-    giveUp(window, kReasonGone,
-           result == ReopenResult::NoServer ? ERR_ADB_CONNECT : ERR_DEVICE_DISCONNECTED);
-    return false;
-}
-
-// Empties the window after the connection ended: the oldest file fails (a device FAIL,
-// or a host failure already known) or is copied again from its start (a drop); the
-// files behind it are copied again (`redo`, in order) unless the pass stopped. Then
-// the connection is opened again.
-void recover(CopyWindow* window, CopyFault fault, std::deque<FileNode*>* redo) {
-    SyncContext* context = window->context;
-    discardPullTarget(&passOf(window)->target);
-    uint32_t from = 0;
-    if (window->count > 0) {
-        InFlightFile* file = oldestFile(window);
-        char reason[kReasonBytes];
-        reason[0] = 0;
-        if (passOf(window)->failure[0] != 0)
-            std::snprintf(reason, sizeof reason, "%s", passOf(window)->failure);
-        else if (fault == CopyFault::DeviceFail)
-            std::snprintf(reason, sizeof reason, "%s", raisedText());
-        else if (context->lastDropped == file->node)
-            std::snprintf(reason, sizeof reason, "%s", kReasonDroppedTwice);
-        if (fault == CopyFault::Dropped) context->lastDropped = file->node;
-        if (reason[0] != 0 && file->notTried == nullptr) {
-            if (passOf(window)->pushing && deviceSaysFull(reason) &&
-                passOf(window)->stopReason == nullptr) {
-                passOf(window)->stopReason = kReasonDeviceFull;
-                passOf(window)->stopToSay = true;
-            }
-            sayNotCopied(context, file->node, reason, oldestLineOpen(window));
-            keepNotCopied(context, file->status, file->node, reason);
-            from = 1;
-        } else if (oldestLineOpen(window)) {
-            writeRunLine("interrupted");
-        }
-        if (passOf(window)->stopToSay) sayStopped(window);
-    }
-    for (uint32_t i = from; i < window->count; ++i) {
-        InFlightFile* file = &window->files[(window->first + i) % kWindowFiles];
-        const char* notTried = file->notTried ? file->notTried : passOf(window)->stopReason;
-        if (notTried)
-            keepNotCopied(context, file->status, file->node, notTried);
-        else
-            redo->push_back(file->node);
-    }
-    passOf(window)->failure[0] = 0;
-    emptyWindow(window);
-    reopen(window, fault == CopyFault::DeviceFail);
-}
-
-// The newest push could not be read whole and part of it went out: the files before
-// it finish on this connection, then the connection is ended (the device drops the
-// partial file) and opened again.
-void abandonNewest(CopyWindow* window) {
-    drainWindow(window, 1);
-    char reason[kReasonBytes];
-    std::snprintf(reason, sizeof reason, "%s", passOf(window)->hostReason);
-    InFlightFile* file = oldestFile(window);
-    sayNotCopied(window->context, file->node, reason, oldestLineOpen(window));
-    keepNotCopied(window->context, file->status, file->node, reason);
-    emptyWindow(window);
-    reopen(window, true);
-}
-
-// Copies `node` (none: nothing new) and, after a failure, the files in flight behind
-// it again; with `finish`, then reads everything in flight to its end. A device FAIL
-// and a lost connection are met here; every other raise ends the run.
-void copyKeepingOn(CopyWindow* window, FileNode* node, bool (*copy)(CopyWindow*, FileNode*),
-                   bool finish) {
-    std::deque<FileNode*> todo;
-    if (node) todo.push_back(node);
-    for (;;) {
-        if (passOf(window)->stopReason) {
-            for (FileNode* left : todo)
-                keepNotCopied(window->context, statusOf(window, left), left,
-                              passOf(window)->stopReason);
-            todo.clear();
-        }
-        if (todo.empty() && !finish) return;
-        FileNode* current = todo.empty() ? nullptr : todo.front();
-        try {
-            if (current == nullptr) {
-                // Given up: the connection is closed and nothing is in flight.
-                if (window->context->goneReason == nullptr) finishWindow(window);
-                return;
-            }
-            if (!copy(window, current)) abandonNewest(window);
-            todo.pop_front();
-        } catch (const SyncError& error) {
-            CopyFault fault = copyFaultOf(error.code);
-            if (fault == CopyFault::None) throw;
-            bool inWindow = false;
-            for (uint32_t i = 0; i < window->count; ++i)
-                inWindow |= window->files[(window->first + i) % kWindowFiles].node == current;
-            if (current) todo.pop_front();
-            std::deque<FileNode*> redo;
-            recover(window, fault, &redo);
-            if (current && !inWindow) redo.push_back(current);
-            todo.insert(todo.begin(), redo.begin(), redo.end());
-        }
-    }
 }
 
 // One pass over a tree in pre-order: copies the files `wanted` picks.

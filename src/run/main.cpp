@@ -3,7 +3,9 @@
 #include <new>
 
 #include "adb/connection.h"
+#include "adb/reconnect.h"
 #include "run/context.h"
+#include "run/keepgoing.h"
 #include "run/options.h"
 #include "run/rundriver.h"
 #include "run/statusline.h"
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
     osInitProcess(reportFault);
 #ifdef TANDRIX_TEST_WAIT_LIMIT_MS
     adbSetWaitLimit(TANDRIX_TEST_WAIT_LIMIT_MS);  // the test build that waits out limits
+    setComebackWait(TANDRIX_TEST_WAIT_LIMIT_MS);  // and for a device that never comes back
 #endif
     int code = 0;
     try {
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
     // The progress line leaves nothing on the screen (a fatal message took it away).
     statusEnd(&context.status);
     adbRelease(&context.conn);
+    spareClose(&context.spare);
     heapRelease(&context.heap);
     return code;
 }

@@ -6,6 +6,7 @@
 
 #include "adb/connection.h"
 #include "adb/hostservices.h"
+#include "adb/reconnect.h"
 #include "adb/syncqueries.h"
 #include "hostfs/hostfs.h"
 #include "run/compare.h"
@@ -95,6 +96,7 @@ int runSync(SyncContext* context) {
 
     // -k: the files not copied, then QUIT and the summary; a device that did not come
     // back ends the run after the list.
+    spareClose(&context->spare);
     printNotCopied(context);
     if (context->goneReason != nullptr) raiseError(context->goneCode);
     syncQuit(&context->conn);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace adbsim {
@@ -198,7 +199,9 @@ bool isDaemonCommandLine(int argc, char** argv);
 int runDaemon(int argc, char** argv);
 
 // hostservices.cpp
-void serveConnection(const Config& config, int fd);
+// Serves the host requests (one connection at a time: the log keeps their order);
+// sync mode goes on in a thread added to `syncThreads`, or here when that is null.
+void serveConnection(const Config& config, int fd, std::vector<std::thread>* syncThreads);
 // The feature list a device announces: with v2 records or without.
 const char* featureList(const Config& config);
 

@@ -161,7 +161,8 @@ HostResult serveHostRequest(Session& session, const std::string& service) {
     return HostResult::Close;
 }
 
-void serveHostRequests(Session& session) {
+// True when the connection entered sync mode.
+bool serveHostRequests(Session& session) {
     for (;;) {
         char digits[kHostLengthDigits];
         receiveExact(session, digits, sizeof digits);
@@ -181,10 +182,9 @@ void serveHostRequests(Session& session) {
         case HostResult::Continue:
             break;
         case HostResult::EnterSync:
-            serveSync(session);
-            return;
+            return true;
         case HostResult::Close:
-            return;
+            return false;
         }
     }
 }
@@ -194,7 +194,7 @@ void serveHostRequests(Session& session) {
 // not reset the connection under unread data.
 void closeGracefully(int fd) {
     shutdown(fd, SHUT_WR);
-    static char sink[kDrainBuffer];
+    static thread_local char sink[kDrainBuffer];  // connections in sync mode run in threads
     for (int waited = 0; waited < kLingerMs && !stopRequested;) {
         pollfd p{fd, POLLIN, 0};
         int n = poll(&p, 1, kDrainPollMs);
@@ -206,28 +206,48 @@ void closeGracefully(int fd) {
     }
     close(fd);
 }
+
+void endConnection(Session& session) {
+    finishReplyDelay(session);
+    closeGracefully(session.fd);
+    logRequest("CLOSE");
+}
+
+void serveSyncToEnd(std::unique_ptr<Session> session) {
+    try {
+        serveSync(*session);
+    } catch (const SessionEnd& end) {
+        note("connection ended: " + end.reason);
+    }
+    endConnection(*session);
+}
+
 }  // namespace
 
 const char* featureList(const Config& config) {
     return config.syncV2 ? kFeaturesV2 : kFeaturesV1;
 }
 
-void serveConnection(const Config& config, int fd) {
-    Session session;
-    session.fd = fd;
-    session.config = &config;
+void serveConnection(const Config& config, int fd, std::vector<std::thread>* syncThreads) {
+    auto session = std::make_unique<Session>();
+    session->fd = fd;
+    session->config = &config;
     logRequest("CONNECT");
+    bool sync = false;
     try {
-        startReplyDelay(session);
-        startSession(session);
-        beginStep(session, Step::Connect, "");
-        serveHostRequests(session);
+        startReplyDelay(*session);
+        startSession(*session);
+        beginStep(*session, Step::Connect, "");
+        sync = serveHostRequests(*session);
     } catch (const SessionEnd& end) {
         note("connection ended: " + end.reason);
     }
-    finishReplyDelay(session);
-    closeGracefully(fd);
-    logRequest("CLOSE");
+    if (!sync)
+        endConnection(*session);
+    else if (syncThreads)
+        syncThreads->emplace_back(serveSyncToEnd, std::move(session));
+    else
+        serveSyncToEnd(std::move(session));
 }
 
 }  // namespace adbsim

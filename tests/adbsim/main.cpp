@@ -1,5 +1,6 @@
 // adbsim's entry: listens on the loopback address and serves one connection after
-// another until SIGTERM or SIGINT (or, with --once, until the first one ends).
+// another (those in sync mode side by side) until SIGTERM or SIGINT (or, with --once,
+// until the first one ends).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
         note("cannot write " + config.readyFile + ": " + std::strerror(errno));
         return 2;
     }
+    std::vector<std::thread> syncThreads;
     while (!stopRequested) {
         pollfd p{listener, POLLIN, 0};
         if (poll(&p, 1, kAcceptPollMs) <= 0) continue;
@@ -100,9 +102,10 @@ int main(int argc, char** argv) {
         if (fd < 0) continue;
         int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // statuses go out at once
-        serveConnection(config, fd);
+        serveConnection(config, fd, config.once ? nullptr : &syncThreads);
         if (config.once) break;
     }
     close(listener);
+    for (std::thread& thread : syncThreads) thread.join();  // each ends at the stop request
     return 0;
 }

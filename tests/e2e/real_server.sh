@@ -409,6 +409,19 @@ grep -q '^RECV /sdcard/k/f6.txt' "$WORK/keep.log" || fail "f6 was never asked fo
 detach keep
 daemon_stop keep
 
+scenario "-k through the real server: a device that is gone for 2 s and comes back"
+rm -rf "$H" "$D"; mkdir -p "$H"
+for f in f1 f2 f3 f4; do mk_file "$S/k/$f.txt" "$f" $T; done
+port=$((port + 1))
+daemon_start back $port "$D" --rule 'recv@2 vanish 2'
+attach back
+run_tool -k -s -hcs -d="127.0.0.1:$port" host:"$H" sdcard
+expect_rc 0
+grep -q '^The device is back' "$WORK/out" || fail "no line when it is back: $(cat "$WORK/out")"
+for f in f1 f2 f3 f4; do assert_file "$H/k/$f.txt" "$f" $T; done
+detach back
+daemon_stop back
+
 scenario "every process of the test is stopped"
 for name in "${!DAEMON_PID[@]}"; do daemon_stop "$name"; done
 server_stop
