@@ -91,28 +91,40 @@ else
   tested=build-win64 other=build-win
 fi
 
-# Each lane stops at its first failing step.
+# Each lane stops at its first failing step. The second builds the Windows suite's
+# program first and leaves a mark (built or failed) that the first waits for.
+windows_mark=$logs/windows-build
 lane_release_windows() {
   timed "test Release (everything)" run_tests build &&
   timed "install check" install_check &&
   timed "package Release" package build "dpkg-deb -c" usr/bin/tandrix \
     usr/share/man/man1/tandrix.1 usr/share/doc/tandrix/README.md &&
-  timed "build $tested" build "$tested" -- -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$tested")" \
-    -DADBSIM="$adbsim" &&
-  timed "test $tested (the Windows suite)" run_tests "$tested"
+  timed "wait for the $tested build" await_windows_build &&
+  timed "test $tested (the Windows suite)" run_tests "$tested" &&
+  timed "fuzz every target for 10 s" scripts/fuzz.sh 10
+}
+await_windows_build() {
+  while [ ! -e "$windows_mark" ] && kill -0 "$second" 2>/dev/null; do sleep 1; done
+  [ "$(cat "$windows_mark" 2>/dev/null)" = built ] || { echo "the $tested build failed"; return 1; }
 }
 lane_checked_builds() {
+  if timed "build $tested" build "$tested" -- -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$tested")" \
+    -DADBSIM="$adbsim"; then
+    echo built >"$windows_mark"
+  else
+    echo failed >"$windows_mark"
+    return 1
+  fi
   timed "test sanitizers (unit, end-to-end)" run_tests build-asan &&
   timed "build clang (Debug)" build_clang &&
   timed "test clang (unit)" run_tests build-clang &&
-  timed "fuzz every target for 10 s" scripts/fuzz.sh 10 &&
   timed "build $other (the program)" build "$other" tandrix -- \
     -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$other")" -DADBSIM="$adbsim"
 }
-lane_release_windows >"$logs/lane-release-windows.log" 2>&1 &
-first=$!
 lane_checked_builds >"$logs/lane-checked-builds.log" 2>&1 &
 second=$!
+lane_release_windows >"$logs/lane-release-windows.log" 2>&1 &
+first=$!
 status=0
 wait $first || status=1
 wait $second || status=1
