@@ -68,7 +68,7 @@ toolchain() { [ "$1" = build-win ] && echo cmake/mingw-i686.cmake || echo cmake/
 install_pid=""
 if ! missing=$(scripts/install-deps.sh --missing all); then
   echo "=== installing: $missing"
-  timed "read the package lists" scripts/install-deps.sh update
+  timed "read the package lists" scripts/install-deps.sh --update-only all
   timed "install the compiler" scripts/install-deps.sh --no-update compiler
   timed "install the other packages (beside the GCC builds)" \
     scripts/install-deps.sh --no-update all >"$logs/install.log" 2>&1 &
