@@ -41,7 +41,14 @@ update() {
   if [ "$what" = all ] && runs_32bit && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -q
+  # A mirror in the middle of a sync fails an index now and then: try again, and
+  # leave the verdict to the install (lists read before may serve).
+  local attempt
+  for attempt in 1 2 3; do
+    $sudo apt-get update -q && return 0
+    echo "apt-get update failed (attempt $attempt of 3)" >&2
+    sleep 5
+  done
 }
 
 # adb: the real ADB server for the end-to-end tests; clang and clang-format: the
