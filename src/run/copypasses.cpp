@@ -30,8 +30,6 @@
 
 namespace {
 
-constexpr uint32_t kMessageBytes = kNarrowPathBytes + 64;  // a skipped-path message
-
 // One write of a push: the SEND request, one DATA record and DONE fit together, so a
 // small file goes out in one write.
 constexpr uint32_t kBatchBytes =
@@ -396,14 +394,6 @@ bool copyPass(SyncContext* context, FileNode* top,
 }
 
 }  // namespace
-
-void reportSkipped(const FileNode* node, const char* reason) {
-    char path[kNarrowPathBytes];
-    displayPath(node, path);
-    char line[kMessageBytes];
-    int length = std::snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
-    if (length > 0) osWriteStdout(line, std::strlen(line));
-}
 
 bool pushPass(SyncContext* context) {
     return copyPass(context, &context->hostTop, isPushed, pushOne, readPushReply);

@@ -6,7 +6,6 @@
 
 #include "platform/platform.h"
 #include "run/context.h"
-#include "run/copypasses.h"
 #include "run/copyplan.h"
 #include "run/listing.h"
 #include "tree/filetree.h"

@@ -202,9 +202,6 @@ void setComebackWait(uint32_t milliseconds) {
 void sayStopped(CopyWindow* window) {
     PassState* pass = passOf(window);
     pass->stopToSay = false;
-    char line[kReasonBytes];
-    std::snprintf(line, sizeof line, "%s: the rest of the %s pass is not tried%s",
-                  pass->pushing ? "The device is full" : "The host disk is full",
-                  pass->pushing ? "push" : "pull", osLineEnd());
-    osWriteStdout(line, std::strlen(line));
+    writeRunLine(pass->pushing ? "The device is full: the rest of the push pass is not tried"
+                               : "The host disk is full: the rest of the pull pass is not tried");
 }

@@ -411,15 +411,21 @@ void endCopyLine(SyncContext* context, int status) {
     osWriteStdout(text, strlen(text));
 }
 
-void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason) {
+void reportSkipped(const FileNode* node, const char* reason) {
+    char path[kNarrowPathBytes];
+    displayPath(node, path);
     char line[kNarrowPathBytes + kAbandonReasonChars];
-    if (isListed(context->listMask, status)) {
-        snprintf(line, sizeof line, "%s%s", reason, osLineEnd());
-    } else {
-        char path[kNarrowPathBytes];
-        displayPath(node, path);
-        snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
+    snprintf(line, sizeof line, "%s: %s%s", reason, path, osLineEnd());
+    osWriteStdout(line, strlen(line));
+}
+
+void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason) {
+    if (!isListed(context->listMask, status)) {
+        reportSkipped(node, reason);
+        return;
     }
+    char line[kAbandonReasonChars];
+    snprintf(line, sizeof line, "%s%s", reason, osLineEnd());
     osWriteStdout(line, strlen(line));
 }
 

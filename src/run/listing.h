@@ -37,6 +37,13 @@ constexpr char kDryRunMark[] = "dry run";
 // not counted, since nothing was copied.
 void writeDryCopyLine(SyncContext* context, int status, const FileNode* node,
                       const FileNode* partner);
+// Why a file is not copied: its paths do not fit (a cut path would name another
+// file), or it changed since it was listed.
+constexpr char kPathTooLong[] = "Path too long, not copied";
+constexpr char kFileChanged[] = "File changed while copied, not copied";
+
+// One line on standard output, "reason: path", for a file that is not copied.
+void reportSkipped(const FileNode* node, const char* reason);
 // Ends a copy that did not happen with `reason` in place of the duration (uncounted);
 // when the copy line is not listed, one line "reason: path" stands for it.
 void abandonCopyLine(SyncContext* context, int status, const FileNode* node, const char* reason);
