@@ -10,9 +10,7 @@ build=$(cd "${1:-$here/../build}" && pwd)
 if [ -z "${BENCH_IN_NETNS:-}" ]; then
     BENCH_IN_NETNS=1 exec "$here/../tests/netns.sh" bash "$0" "$build"
 fi
-work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
-sim=""
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
+. "$here/lib.sh"
 
 make_tree() {   # root directories files-per-directory
     local d names f
@@ -29,15 +27,11 @@ one_run() {   # directories
     make_tree "$work/host" "$dirs" $files
     mkdir -p "$work/device"
     cp -a "$work/host" "$work/device/sdcard"
-    rm -f "$work/ready"
-    "$build/tests/adbsim" --device bench=$work/device --ready "$work/ready" 2>/dev/null &
-    sim=$!
-    while [ ! -s "$work/ready" ]; do sleep 0.02; done
+    start_sim
     local stats wall peak
     stats=$("$build/bench/bench_runstat" "$build/tandrix" -l -s "$work/host" sdcard 2>&1 >"$work/out" |
         tail -n 1)
-    kill $sim; wait $sim 2>/dev/null || true
-    sim=""
+    stop_sim
     wall=$(cut -d' ' -f1 <<<"$stats"); peak=$(cut -d' ' -f2 <<<"$stats")
     awk -v n=$((dirs * files)) -v d="$dirs" -v w="$wall" -v p="$peak" 'BEGIN {
         printf "%7d files in %5d dirs: %7.2f s wall, %7.1f MiB peak, %6.3f ms per directory\n",

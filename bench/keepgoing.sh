@@ -16,35 +16,10 @@ fi
 reps=${REPS:-5}
 delay=${DELAY:-5}
 tool=${TANDRIX:-$build/tandrix}
-work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
-sim=""
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
-
-start_sim() {   # adbsim options...
-    rm -f "$work/ready"
-    "$build/tests/adbsim" --device bench=$work/device --ready "$work/ready" --delay-ms "$delay" \
-        "$@" 2>/dev/null &
-    sim=$!
-    while [ ! -s "$work/ready" ]; do sleep 0.02; done
-}
-
-stop_sim() {
-    kill $sim; wait $sim 2>/dev/null || true
-    sim=""
-}
-
-seconds() {   # COMMAND...: wall time, output dropped
-    "$build/bench/bench_runstat" "$@" 2>&1 >/dev/null | tail -n 1 | cut -d' ' -f1
-}
-
-stats() {   # median, min and max of the numbers on standard input
-    sort -g | awk '{ v[NR] = $1 } END { printf "%s %s %s", v[int((NR + 1) / 2)], v[1], v[NR] }'
-}
-
-empty_device() { rm -rf "$work/device/sdcard"; mkdir -p "$work/device/sdcard"; }
+. "$here/lib.sh"
 
 measure() {   # adbsim options...: one run's time
-    start_sim "$@"
+    start_sim --delay-ms "$delay" "$@"
     empty_device
     seconds "$tool" -k -q -s -acs "$work/source" sdcard || true   # refusals: exit 9
     stop_sim

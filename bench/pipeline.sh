@@ -22,31 +22,7 @@ fi
 reps=${REPS:-5}
 delays=${DELAYS:-0 1 5}
 tool=${TANDRIX:-$build/tandrix}
-work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
-sim=""
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
-
-start_sim() {   # delay-ms
-    rm -f "$work/ready"
-    "$build/tests/adbsim" --device bench=$work/device --ready "$work/ready" --delay-ms "$1" \
-        2>/dev/null &
-    sim=$!
-    while [ ! -s "$work/ready" ]; do sleep 0.02; done
-}
-
-stop_sim() {
-    kill $sim; wait $sim 2>/dev/null || true
-    sim=""
-}
-
-seconds() {   # COMMAND...: wall time, output dropped
-    "$build/bench/bench_runstat" "$@" 2>&1 >/dev/null | tail -n 1 | cut -d' ' -f1
-}
-
-# stats: median, min and max of the numbers on standard input.
-stats() {
-    sort -g | awk '{ v[NR] = $1 } END { printf "%s %s %s", v[int((NR + 1) / 2)], v[1], v[NR] }'
-}
+. "$here/lib.sh"
 
 # one_row LABEL PREPARE COMMAND...: PREPARE runs before every run (untimed).
 one_row() {
@@ -87,7 +63,6 @@ compare_tree() {   # root directories
 }
 
 # The device starts empty before each push; the host before each pull.
-empty_device() { rm -rf "$work/device/sdcard"; mkdir -p "$work/device/sdcard"; }
 empty_host() { rm -rf "$work/pulled"; mkdir -p "$work/pulled"; }
 nothing() { :; }
 
@@ -96,7 +71,7 @@ transfer_rows() {   # label, tree maker
     $2 "$work/source"
     local delay
     for delay in $delays; do
-        empty_device; start_sim "$delay"
+        empty_device; start_sim --delay-ms "$delay"
         one_row "$1 push, $delay ms" empty_device "$tool" -q -s -acs "$work/source" sdcard
         rm -rf "$work/device/sdcard"; cp -a "$work/source" "$work/device/sdcard"
         one_row "$1 pull, $delay ms" empty_host "$tool" -q -s -hcs "$work/pulled" sdcard
@@ -110,7 +85,7 @@ compare_rows() {   # directories
     cp -a "$work/source" "$work/device/sdcard"
     local delay
     for delay in $delays; do
-        start_sim "$delay"
+        start_sim --delay-ms "$delay"
         one_row "compare $(($1 * 100)) files, $delay ms" nothing "$tool" -l -s "$work/source" sdcard
         stop_sim
     done

@@ -10,22 +10,7 @@ if [ -z "${BENCH_IN_NETNS:-}" ]; then
     BENCH_IN_NETNS=1 exec "$here/../tests/netns.sh" bash "$0" "$build"
 fi
 tool=$build/tandrix
-adbsim=$build/tests/adbsim
-work=$(mktemp -d "${TMPDIR:-/tmp}/tandrix-bench.XXXXXX")
-sim=""
-trap '[ -n "$sim" ] && kill $sim 2>/dev/null; rm -rf "$work"' EXIT
-
-start_sim() {
-    rm -f "$work/ready"
-    "$adbsim" --device bench=$work/device --ready "$work/ready" 2>/dev/null &
-    sim=$!
-    while [ ! -s "$work/ready" ]; do sleep 0.02; done
-}
-
-# seconds COMMAND...: wall time of a command, its output dropped.
-seconds() {
-    "$build/bench/bench_runstat" "$@" 2>&1 >/dev/null | tail -n 1 | cut -d' ' -f1
-}
+. "$here/lib.sh"
 
 report() {   # label bytes tool-seconds raw-seconds
     awk -v l="$1" -v b="$2" -v t="$3" -v r="$4" 'BEGIN {
@@ -45,7 +30,7 @@ one_case() {   # label, makes the host tree (function name)
     push=$(seconds "$tool" -q -s -acs "$work/host" sdcard)
     rm -rf "$work/host"; mkdir -p "$work/host"; sync
     pull=$(seconds "$tool" -q -s -hcs "$work/host" sdcard)
-    kill $sim; wait $sim 2>/dev/null || true
+    stop_sim
     report "$label push" "$bytes" "$push" "$raw"
     report "$label pull" "$bytes" "$pull" "$raw"
 }
