@@ -41,3 +41,37 @@ wine_init_prefix() {
     return 1
   fi
 }
+# Wine makes sockets in its server, so a program that uses the network needs a server
+# started in the caller's network namespace. wine_net_take BASE PROGRAM takes a free
+# prefix of a pool of four beside BASE (waiting for the first when all are taken),
+# copied once from BASE, starts its server here and holds the prefix's lock on fd
+# WINE_NET_LOCK until the caller ends; wine_net_release stops the server.
+wine_net_take() {
+  local pool slot
+  pool=$(dirname "$1")/wine-net
+  mkdir -p "$pool"
+  for slot in 1 2 3 4; do
+    exec {WINE_NET_LOCK}>"$pool/prefix$slot.lock"
+    flock -n "$WINE_NET_LOCK" && break
+    exec {WINE_NET_LOCK}>&-
+    slot=""
+  done
+  if [ -z "$slot" ]; then
+    slot=1
+    exec {WINE_NET_LOCK}>"$pool/prefix$slot.lock"
+    flock "$WINE_NET_LOCK"
+  fi
+  WINE_NET_PREFIX=$pool/prefix$slot
+  wine_setup "$WINE_NET_PREFIX" "$2"
+  if [ ! -f "$WINE_NET_PREFIX/system.reg" ] && [ -f "$1/system.reg" ]; then
+    rm -rf "$WINE_NET_PREFIX"
+    cp -a "$1" "$WINE_NET_PREFIX"
+  fi
+  wine_init_prefix || return 1
+  wineserver -k >/dev/null 2>&1   # a server started elsewhere would own the sockets
+  wineserver -w
+  wineserver -p {WINE_NET_LOCK}>&-   # the lock ends with the caller, not with the server
+}
+wine_net_release() {
+  WINEPREFIX=$WINE_NET_PREFIX wineserver -k >/dev/null 2>&1 || true
+}

@@ -1,20 +1,31 @@
 #!/bin/bash
-# Runs a Windows program under Wine inside the current (private) network namespace:
-# wine-net-run.sh PREFIX PROGRAM ARGS... Wine's sockets are made by the wineserver,
-# so the program needs a wineserver of its own started here, in a prefix used only
-# for network tests (one at a time: the server's socket is reachable from every
-# namespace). "wine-net-run.sh PREFIX --init ARCH" prepares the prefix once.
+# Runs a Windows program that uses the network under Wine, inside the current (private)
+# network namespace: wine-net-run.sh BASE PROGRAM ARGS... takes a prefix of the pool
+# beside the prefix BASE, with a server of its own started here (see wine-env.sh).
+# "wine-net-run.sh BASE --hold PROGRAM COMMAND..." takes the prefix for PROGRAM and runs
+# COMMAND while holding it: the wine-net-run.sh calls inside COMMAND use that prefix and
+# its server, which saves a server start per call.
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${2-}" = "--init" ]; then
-  exec "$here/wine-run.sh" "$@"
-fi
 . "$here/wine-env.sh"
-wine_setup "$1" "$2"
+if [ -n "${WINE_NET_HELD:-}" ]; then
+  wine_setup "$WINE_NET_HELD" "$2"
+  shift
+  exec "$WINELOADER" "$@"
+fi
+base=$1
 shift
-wineserver -k 2>/dev/null   # a server left from elsewhere would own the sockets
-wineserver -w
-"$WINELOADER" "$@"
+hold=""
+if [ "${1-}" = --hold ]; then
+  hold=1
+  shift
+fi
+wine_net_take "$base" "$1" || exit 1
+if [ -n "$hold" ]; then
+  shift
+  WINE_NET_HELD=$WINE_NET_PREFIX "$@"
+else
+  "$WINELOADER" "$@"
+fi
 status=$?
-wineserver -k 2>/dev/null
-wineserver -w
+wine_net_release
 exit $status

@@ -43,44 +43,20 @@ e2e_setup() {
     trap e2e_cleanup EXIT
 }
 
-# Wine creates sockets in its server, so the server must live in this namespace: a
-# prefix for network runs whose server is started here and stopped at the end. Two
-# scripts can run at once: each takes a free prefix of a small pool (copied once from
-# the test fixture's prefix, or created) and holds its lock until it ends.
+# Under Wine the tool runs in a prefix of the network pool, with its server started in
+# this namespace and held until the script ends (see wine-env.sh).
 e2e_wine_setup() {
-    local runner=${TOOL[0]} base=${TOOL[1]} exe=${TOOL[2]} slot
+    local runner=${TOOL[0]} base=${TOOL[1]} exe=${TOOL[2]}
     # shellcheck source=../../wine-env.sh
     source "$(dirname "$runner")/wine-env.sh"
-    local dir
-    dir=$(dirname "$WORK")
-    for slot in 1 2 3 4; do
-        exec {E2E_WINE_LOCK}>"$dir/wineprefix-net$slot.lock"
-        flock -n "$E2E_WINE_LOCK" && break
-        exec {E2E_WINE_LOCK}>&-
-        slot=""
-    done
-    if [ -z "$slot" ]; then   # all taken: wait for the first
-        slot=1
-        exec {E2E_WINE_LOCK}>"$dir/wineprefix-net$slot.lock"
-        flock "$E2E_WINE_LOCK"
-    fi
-    WINE_NET_PREFIX=$dir/wineprefix-net$slot
-    wine_setup "$WINE_NET_PREFIX" "$exe"
-    if [ ! -f "$WINE_NET_PREFIX/system.reg" ] && [ -f "$base/system.reg" ]; then
-        rm -rf "$WINE_NET_PREFIX"
-        cp -a "$base" "$WINE_NET_PREFIX"
-    fi
-    wine_init_prefix
+    wine_net_take "$base" "$exe" || exit 1
     TOOL[1]=$WINE_NET_PREFIX
-    wineserver -k >/dev/null 2>&1
-    wineserver -w
-    wineserver -p {E2E_WINE_LOCK}>&-   # the lock ends with this script, not with the server
 }
 
 e2e_cleanup() {
     sim_stop
     if [ "$PLATFORM" = windows ]; then
-        WINEPREFIX=$WINE_NET_PREFIX wineserver -k >/dev/null 2>&1 || true
+        wine_net_release
     fi
 }
 
