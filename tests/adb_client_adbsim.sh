@@ -23,10 +23,10 @@ run() {
   rm -f "$work/ready" "$work/log"
   "$adbsim" --once --ready "$work/ready" --log "$work/log" "$@" 2>"$work/$name.adbsim" &
   local server=$!
-  for _ in $(seq 200); do [ -s "$work/ready" ] && break; sleep 0.05; done
+  for ((try = 0; try < 200; try++)); do [ -s "$work/ready" ] && break; sleep 0.05; done
   TANDRIX_ADBSIM_CASE=$name $unit --gtest_filter="AdbSim.$name" > "$work/$name.out" 2>&1
   local status=$?
-  for _ in $(seq 100); do kill -0 $server 2>/dev/null || break; sleep 0.05; done
+  for ((try = 0; try < 100; try++)); do kill -0 $server 2>/dev/null || break; sleep 0.05; done
   kill $server 2>/dev/null; wait $server 2>/dev/null
   local log; log=$(cat "$work/log" 2>/dev/null)
   if [ $status -ne 0 ] || ! grep -q '\[  PASSED  \] 1 test' "$work/$name.out"; then

@@ -42,7 +42,7 @@ sim() {
     LOG_START=0
     "$ADBSIM" --port 0 --ready "$W/ready" --log "$W/log" "$@" > "$W/stdout" 2> "$W/stderr" &
     SIM_PID=$!
-    for _ in $(seq 200); do
+    for ((try = 0; try < 200; try++)); do
         [ -s "$W/ready" ] && break
         kill -0 $SIM_PID 2> /dev/null || break
         sleep 0.05
@@ -54,7 +54,7 @@ sim() {
 # Stops adbsim and checks that it ends, with status 0, within a bounded wait.
 unsim() {
     kill -TERM $SIM_PID 2> /dev/null
-    for _ in $(seq 100); do
+    for ((try = 0; try < 100; try++)); do
         kill -0 $SIM_PID 2> /dev/null || break
         sleep 0.1
     done
@@ -87,7 +87,7 @@ same() {
 # Compares the request log of the last session with the lines given. adbsim writes
 # CLOSE once it has seen the client leave, so that line may take a moment.
 same_log() {
-    for _ in $(seq 100); do
+    for ((try = 0; try < 100; try++)); do
         [ "$(tail -n 1 "$W/log")" = CLOSE ] && break
         sleep 0.05
     done
@@ -288,7 +288,7 @@ unsim
 sim --device emulator-5554="$D" --once || exit 1
 exp() { t OKAY00040029; }
 hreq host:version | case_ "--once" exp
-for _ in $(seq 100); do kill -0 $SIM_PID 2> /dev/null || break; sleep 0.1; done
+for ((try = 0; try < 100; try++)); do kill -0 $SIM_PID 2> /dev/null || break; sleep 0.1; done
 kill -0 $SIM_PID 2> /dev/null && { fail "--once: still running"; kill $SIM_PID; }
 wait $SIM_PID || fail "--once: status $?"
 

@@ -39,7 +39,7 @@ daemon_start() {
     DAEMON_PID[$name]=$!
     DAEMON_PORT[$name]=$port
     ALL_PIDS+=($!)
-    for i in $(seq 1 200); do
+    for ((i = 0; i < 200; i++)); do
         [ -e "$WORK/$name.ready" ] && return 0
         kill -0 "${DAEMON_PID[$name]}" 2>/dev/null || break
         sleep 0.05
@@ -67,7 +67,7 @@ server_stop() {
     [ -n "$ADB_PID" ] || return 0
     "$ADB" kill-server >/dev/null 2>&1
     local i
-    for i in $(seq 1 100); do
+    for ((i = 0; i < 100; i++)); do
         kill -0 "$ADB_PID" 2>/dev/null || break
         sleep 0.05
     done
@@ -85,7 +85,7 @@ attach() {
     local serial i
     serial=$(serial_of "$1")
     "$ADB" connect "$serial" >"$WORK/adb.connect" 2>&1
-    for i in $(seq 1 100); do
+    for ((i = 0; i < 100; i++)); do
         [ "$("$ADB" -s "$serial" get-state 2>/dev/null)" = device ] && return 0
         sleep 0.05
     done
@@ -96,7 +96,7 @@ detach() {
     local serial i
     serial=$(serial_of "$1")
     "$ADB" disconnect "$serial" >/dev/null 2>&1
-    for i in $(seq 1 100); do
+    for ((i = 0; i < 100; i++)); do
         "$ADB" devices | grep -q "^$serial" || return 0
         sleep 0.05
     done
@@ -339,7 +339,7 @@ if [ "$PLATFORM" = posix ]; then
     expect_rc 0
     check_pulled "$H"
     detach small
-    for i in $(seq 1 100); do grep -q 'link closed' "$WORK/small.out" && break; sleep 0.05; done
+    for ((i = 0; i < 100; i++)); do grep -q 'link closed' "$WORK/small.out" && break; sleep 0.05; done
     read -r wrte_in largest_in wrte_out largest_out < <(sed -n \
         's/.*: \([0-9]*\) WRTE from the server, largest \([0-9]*\) bytes; \([0-9]*\) WRTE to it, largest \([0-9]*\) bytes/\1 \2 \3 \4/p' \
         "$WORK/small.out")

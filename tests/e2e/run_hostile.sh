@@ -194,13 +194,13 @@ if posix_only; then
         "${TOOL[@]}" -h "$H" sdcard >"$WORK/out" 2>"$WORK/err" </dev/null &
         pid=$!
         set +m
-        for _ in $(seq 1 400); do
+        for ((try = 0; try < 400; try++)); do
             [ -n "$(find "$H" -name '*.tandrix-*')" ] && break
             sleep 0.05
         done
         [ -n "$(find "$H" -name '*.tandrix-*')" ] || fail "SIG$sig: the pull never began"
         kill -s "$sig" "$pid"
-        for _ in $(seq 1 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        for ((try = 0; try < 200; try++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
         kill -0 "$pid" 2>/dev/null && { fail "SIG$sig did not end the run"; kill -9 "$pid"; }
         wait "$pid"
         RC=$?
@@ -270,9 +270,9 @@ done
 
 # run_tool in the background ($PID); a request log line matching $1; the end of the run.
 run_in_background() { (run_tool "$@"; exit "$RC") & PID=$!; }
-await_log() { for _ in $(seq 1 300); do grep -q "$1" "$WORK/sim.log" && return; sleep 0.05; done; }
+await_log() { for ((try = 0; try < 300; try++)); do grep -q "$1" "$WORK/sim.log" && return; sleep 0.05; done; }
 await_run() {
-    for _ in $(seq 1 400); do kill -0 "$PID" 2>/dev/null || break; sleep 0.05; done
+    for ((try = 0; try < 400; try++)); do kill -0 "$PID" 2>/dev/null || break; sleep 0.05; done
     kill -0 "$PID" 2>/dev/null && { fail "the run never ended"; kill -9 "$PID"; }
     wait "$PID"; RC=$?
 }

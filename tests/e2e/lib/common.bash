@@ -131,7 +131,7 @@ sim_start() {
         "${common[@]}" "$@" >"$WORK/sim.out" 2>&1 &
     SIM_PID=$!
     local i
-    for i in $(seq 1 200); do
+    for ((i = 0; i < 200; i++)); do
         [ -e "$WORK/sim.ready" ] && return 0
         kill -0 "$SIM_PID" 2>/dev/null || break
         sleep 0.05
@@ -162,7 +162,7 @@ log_mark() {
 # when the tool has ended: wait until every connection logged has its CLOSE.
 run_log() {
     local i
-    for i in $(seq 1 100); do
+    for ((i = 0; i < 100; i++)); do
         [ "$(log_since_mark | grep -c '^CONNECT')" = "$(log_since_mark | grep -c '^CLOSE')" ] && break
         sleep 0.05
     done
