@@ -54,9 +54,9 @@ sim() {
 # Stops adbsim and checks that it ends, with status 0, within a bounded wait.
 unsim() {
     kill -TERM $SIM_PID 2> /dev/null
-    for ((try = 0; try < 100; try++)); do
+    for ((try = 0; try < 1000; try++)); do   # 10 s at most; it takes a few ms
         kill -0 $SIM_PID 2> /dev/null || break
-        sleep 0.1
+        sleep 0.01
     done
     if kill -0 $SIM_PID 2> /dev/null; then
         fail "adbsim ignores SIGTERM"
@@ -288,7 +288,7 @@ unsim
 sim --device emulator-5554="$D" --once || exit 1
 exp() { t OKAY00040029; }
 hreq host:version | case_ "--once" exp
-for ((try = 0; try < 100; try++)); do kill -0 $SIM_PID 2> /dev/null || break; sleep 0.1; done
+for ((try = 0; try < 1000; try++)); do kill -0 $SIM_PID 2> /dev/null || break; sleep 0.01; done
 kill -0 $SIM_PID 2> /dev/null && { fail "--once: still running"; kill $SIM_PID; }
 wait $SIM_PID || fail "--once: status $?"
 

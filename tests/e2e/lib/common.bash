@@ -154,8 +154,14 @@ sim_log() {
     cat "$WORK/sim.log" 2>/dev/null
 }
 
+# The mark counts whole lines, as wc -l would, without starting a process.
 log_mark() {
-    LOG_MARK=$(sim_log | wc -l)
+    local lines=()
+    [ -f "$WORK/sim.log" ] && mapfile lines <"$WORK/sim.log"
+    LOG_MARK=${#lines[@]}
+    if [ "$LOG_MARK" -gt 0 ] && [[ ${lines[-1]} != *$'\n' ]]; then
+        LOG_MARK=$((LOG_MARK - 1))   # a line still being written
+    fi
 }
 
 # The requests of the last run_tool. adbsim may still be writing its last lines
@@ -163,14 +169,16 @@ log_mark() {
 run_log() {
     local i
     for ((i = 0; i < 100; i++)); do
-        [ "$(log_since_mark | grep -c '^CONNECT')" = "$(log_since_mark | grep -c '^CLOSE')" ] && break
+        [ -e "$WORK/sim.log" ] || break
+        awk -v mark="$LOG_MARK" 'NR > mark && /^CONNECT/ { opened++ } NR > mark && /^CLOSE/ { closed++ }
+            END { exit opened != closed }' "$WORK/sim.log" && break
         sleep 0.05
     done
     log_since_mark
 }
 
 log_since_mark() {
-    sim_log | tail -n +$((LOG_MARK + 1))
+    tail -n +$((LOG_MARK + 1)) "$WORK/sim.log" 2>/dev/null
 }
 
 # ---------------------------------------------------------------------------
