@@ -36,8 +36,10 @@ int64_t finishPending(OsNetState* net, uint32_t timeoutMs) {
     if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
         // The read still points at the caller's buffer: cancel it and wait until it has
         // ended, so no late completion writes into memory the caller has moved on from.
+        // A read that completed before the cancel reached it keeps its bytes (or its
+        // close): dropping them would lose part of the stream.
         CancelIoEx(reinterpret_cast<HANDLE>(socketOf(net)), overlapped);
-        WSAGetOverlappedResult(socketOf(net), overlapped, &done, TRUE, &flags);
+        if (WSAGetOverlappedResult(socketOf(net), overlapped, &done, TRUE, &flags)) return done;
         return -1;
     }
     if (!WSAGetOverlappedResult(socketOf(net), overlapped, &done, FALSE, &flags)) return -1;
