@@ -48,7 +48,7 @@ wine_init_prefix() {
 # WINE_NET_LOCK until the caller ends; wine_net_release stops the server.
 wine_net_take() {
   local pool slot
-  pool=$(dirname "$1")/wine-net
+  pool=$(cd "$(dirname "$1")" && pwd)/wine-net   # Wine takes absolute prefixes only
   mkdir -p "$pool"
   for slot in 1 2 3 4; do
     exec {WINE_NET_LOCK}>"$pool/prefix$slot.lock"
