@@ -17,11 +17,13 @@ names=$(seq -f 'f%02g.txt' 1 $N)
 # Host files f01..f30 "host N"; on the device, for a pull, newer "device N".
 fixture() {   # push | pull
     rm -rf "$H" "$D"; mkdir -p "$H" "$S"
-    local f
+    local f host=() device=()
     for f in $names; do
-        mk_file "$H/$f" "host $f" $T
-        [ "$1" = pull ] && mk_file "$S/$f" "device $f" $((T + 60))
+        host+=("$H/$f" "host $f")
+        device+=("$S/$f" "device $f")
     done
+    mk_files $T "${host[@]}"
+    [ "$1" = pull ] && mk_files $((T + 60)) "${device[@]}"
     HOST_BEFORE=$(tree_listing "$H")
 }
 
@@ -113,17 +115,16 @@ same_as_one_at_a_time() {
 # directories, and device entries that are skipped with a line each.
 deep_fixture() {
     rm -rf "$H" "$D"
-    local a b
+    local a b files=() later=()
     for a in a b c; do
         for b in 1 2 3; do
-            mk_file "$H/$a/$b/h.txt" h $T; mk_file "$S/$a/$b/d.txt" d $T
-            mk_file "$H/$a/$b/x/same.txt" s $T; mk_file "$S/$a/$b/x/same.txt" s $((T + 7))
+            files+=("$H/$a/$b/h.txt" h "$S/$a/$b/d.txt" d "$H/$a/$b/x/same.txt" s)
+            later+=("$S/$a/$b/x/same.txt" s)
         done
     done
-    mk_file "$H/b/2/.notandrix" "" $T
-    mk_file "$S/c/.notandrix" "" $T
-    mk_file "$S/donly/1/y.txt" y $T
-    mk_file "$H/conf/z" z $T; mk_file "$S/conf" z $T
+    files+=("$H/b/2/.notandrix" "" "$S/c/.notandrix" "" "$S/donly/1/y.txt" y "$H/conf/z" z "$S/conf" z)
+    mk_files $T "${files[@]}"
+    mk_files $((T + 7)) "${later[@]}"
     # Directory times are listed too: pin them, or a minute turning between
     # the two runs shows up as a difference.
     find "$H" "$D" -type d -exec touch -d "@$T" {} +

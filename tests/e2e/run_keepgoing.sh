@@ -17,9 +17,10 @@ PULLED="e1/q1 e1/q2 e1/q3 e1/q4 e1/q5 e2/q6 e2/q7 e2/q8"
 fixture() {
     rm -rf "$H" "$D"
     mkdir -p "$H" "$S"
-    local f
-    for f in $PUSHED; do mk_file "$H/$f.txt" "${f#*/}" $T; done
-    for f in $PULLED; do mk_file "$S/$f.txt" "${f#*/}" $T; done
+    local f files=()
+    for f in $PUSHED; do files+=("$H/$f.txt" "${f#*/}"); done
+    for f in $PULLED; do files+=("$S/$f.txt" "${f#*/}"); done
+    mk_files $T "${files[@]}"
 }
 
 # Setups of the rows that need more than the fixture.

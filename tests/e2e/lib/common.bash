@@ -194,6 +194,21 @@ mk_file() {
     touch -d "@$3" "$1"
 }
 
+# mk_files EPOCH-SECONDS PATH CONTENT [PATH CONTENT]...: mk_file for many files of
+# one time, with one touch for all.
+mk_files() {
+    local time=$1 paths=() dir
+    shift
+    while [ $# -ge 2 ]; do
+        dir=${1%/*}
+        [ -d "${dir:-/}" ] || mkdir -p "$dir"
+        printf '%s' "$2" >"$1"
+        paths+=("$1")
+        shift 2
+    done
+    touch -d "@$time" "${paths[@]}"
+}
+
 # mk_dir PATH [EPOCH-SECONDS]
 mk_dir() {
     mkdir -p "$1"
