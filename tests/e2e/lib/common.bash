@@ -185,17 +185,9 @@ log_since_mark() {
 # Sample trees
 # ---------------------------------------------------------------------------
 
-# mk_file PATH CONTENT EPOCH-SECONDS
-# (Processes are dear on some virtual machines: no dirname, and mkdir only when needed.)
-mk_file() {
-    local dir=${1%/*}
-    [ -d "${dir:-/}" ] || mkdir -p "$dir"
-    printf '%s' "$2" >"$1"
-    touch -d "@$3" "$1"
-}
-
-# mk_files EPOCH-SECONDS PATH CONTENT [PATH CONTENT]...: mk_file for many files of
-# one time, with one touch for all.
+# mk_files EPOCH-SECONDS PATH CONTENT [PATH CONTENT]...: files of one time, with one
+# touch for all. (Processes are dear on some virtual machines: no dirname, and mkdir
+# only when needed.)
 mk_files() {
     local time=$1 paths=() dir
     shift
@@ -207,6 +199,11 @@ mk_files() {
         shift 2
     done
     touch -d "@$time" "${paths[@]}"
+}
+
+# mk_file PATH CONTENT EPOCH-SECONDS
+mk_file() {
+    mk_files "$3" "$1" "$2"
 }
 
 # mk_dir PATH [EPOCH-SECONDS]
